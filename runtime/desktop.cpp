@@ -1,0 +1,33 @@
+#include "runtime/desktop.h"
+
+#include "runtime/app.h"
+
+namespace runtime {
+namespace {
+
+class RealDesktop final : public Desktop {
+public:
+    int ShowMessage(const std::wstring& text, UINT style, const std::wstring& title) override
+    {
+        // Owned by the active window of this thread, so that it is modal to it.
+        return MessageBoxW(GetActiveWindow(), text.c_str(), title.c_str(), style);
+    }
+    void EndProgram() override { ExitProcess(0); }
+};
+
+RealDesktop realDesktop;
+Desktop* current = &realDesktop;
+
+}  // namespace
+
+DesktopOverride::DesktopOverride(Desktop& replacement) : previous_(current) { current = &replacement; }
+DesktopOverride::~DesktopOverride() { current = previous_; }
+
+int MsgBox(const std::wstring& text, UINT style, const std::optional<std::wstring>& title)
+{
+    return current->ShowMessage(text, style, title.value_or(app::Title));
+}
+
+void End() { current->EndProgram(); }
+
+}  // namespace runtime

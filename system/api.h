@@ -1,0 +1,31 @@
+#pragma once
+#include <windows.h>
+
+#include "runtime/errors.h"
+
+namespace sys {
+
+// The Windows calls of this layer that a test cannot make for real (they restart
+// the machine, open a browser, or answer from the one Windows directory there is).
+// The program's own build fills the table with Windows' own functions.
+struct Api {
+    HANDLE(WINAPI* GetCurrentProcess)();
+    BOOL(WINAPI* OpenProcessToken)(HANDLE, DWORD, PHANDLE);
+    BOOL(WINAPI* LookupPrivilegeValueA)(LPCSTR, LPCSTR, PLUID);
+    BOOL(WINAPI* AdjustTokenPrivileges)(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD);
+    BOOL(WINAPI* ExitWindowsEx)(UINT, DWORD);
+    UINT(WINAPI* GetWindowsDirectoryA)(LPSTR, UINT);
+    HINSTANCE(WINAPI* ShellExecuteA)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+};
+
+Api& api();
+
+// An entry point that cannot be found is a run-time error, as for a missing DLL export.
+template <typename Fn>
+Fn Entry(Fn fn)
+{
+    if (!fn) runtime::Raise(runtime::err::EntryPointNotFound);
+    return fn;
+}
+
+}  // namespace sys

@@ -1,0 +1,76 @@
+# Sourced by tools/test, tools/demo and tools/bench: installs what is missing,
+# builds, and prepares a throwaway Wine prefix inside the build folder.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+BUILD=${BUILD:-$ROOT/build}
+export WINEPREFIX=$BUILD/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+install_packages() {
+    local want=(cmake make python3 g++-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386
+                xvfb fonts-wine xdotool x11-utils imagemagick)
+    # Without a 32-bit kernel ABI the i386 Wine loader runs under qemu's user-mode emulator.
+    can_run_i386 || want+=(qemu-user-static)
+    local missing=()
+    for p in "${want[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "installing: ${missing[*]}"
+    dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+can_run_i386() { [ -e /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
+
+# Some kernels are booted with ia32 emulation off: 32-bit ELF files then fail with
+# "Exec format error". Route them through qemu-i386 instead. Wine's start-up reserves
+# the address space above 2 GB page by page, which qemu makes very slow; capping the
+# emulated space just above 2 GB keeps a Wine process start at about two seconds.
+enable_i386() {
+    local misc=/proc/sys/fs/binfmt_misc
+    if [ -e $misc/qemu-i386 ] || ! can_run_i386; then export QEMU_RESERVED_VA=0x81000000; fi
+    can_run_i386 && return 0
+    [ -e $misc/register ] || as_root mount -t binfmt_misc binfmt_misc $misc
+    if [ ! -e $misc/qemu-i386 ]; then
+        printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+            | as_root tee $misc/register >/dev/null
+    fi
+    can_run_i386 || { echo "cannot run i386 programs on this machine" >&2; exit 1; }
+}
+
+build() {
+    cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+          -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$BUILD" -j"$(nproc)"
+}
+
+# A fresh prefix for every run, with Tahoma installed and Wine drawing its own
+# Windows-style frames (there is no window manager on Xvfb).
+make_prefix() {
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+    wine wineboot -i >/dev/null 2>&1
+    wineserver -w
+    cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+    wineserver -w
+}
+
+# Starts Xvfb on a free display unless one is given; stops it when the script exits.
+start_display() {
+    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
+    local n=90
+    while [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+    Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=:$n
+    trap 'wineserver -k 2>/dev/null || true; kill $XVFB_PID 2>/dev/null || true' EXIT
+    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
+    echo "Xvfb did not start" >&2; exit 1
+}

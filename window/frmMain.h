@@ -1,0 +1,66 @@
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "runtime/form.h"
+#include "runtime/handles.h"
+
+namespace window {
+
+class frmMain;
+
+// The events of the main window that have handlers; every other event has none.
+class frmMainEvents {
+public:
+    virtual void Form_Load(frmMain& form) = 0;
+    virtual void cmdBegin_Click(frmMain& form) = 0;
+    virtual void cmdExit_Click(frmMain& form) = 0;
+    virtual void Label7_Click(frmMain& form) = 0;
+
+protected:
+    ~frmMainEvents() = default;
+};
+
+struct CommandButton {
+    HWND hwnd = nullptr;
+    std::wstring Tag;  // a free text property, empty in the layout
+};
+
+// The one window of the program, made from its stored layout. Creating it raises
+// the load event; unless the handler hid or unloaded it, the window is then shown
+// with the focus on cmdBegin.
+class frmMain final : public runtime::Form {
+public:
+    frmMain(HINSTANCE instance, frmMainEvents& events);
+    ~frmMain() = default;
+    frmMain(const frmMain&) = delete;
+    frmMain& operator=(const frmMain&) = delete;
+
+    CommandButton cmdBegin;
+    CommandButton cmdExit;
+
+    HWND Control(int id) const;
+    // Gives the window's keyboard handling (Tab, access keys, Enter, Esc) its turn
+    // at a message; true when the message was used.
+    bool PreTranslate(MSG& msg);
+
+private:
+    static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void CreateControls(HINSTANCE instance);
+    void Command(int id, int code);
+
+    frmMainEvents& events_;
+    HCURSOR hand_ = nullptr;  // a shared resource: not destroyed
+    runtime::UniqueFont windowFont_, boldFont_, linkFont_;
+    runtime::UniqueBrush silver_, white_;
+    runtime::UniqueBitmap banner_;
+    runtime::UniqueIcon bigIcon_, smallIcon_;
+    HWND lastFocus_ = nullptr;
+};
+
+// Runs the message loop of the user-interface thread until WM_QUIT.
+int RunMessageLoop(frmMain& form);
+
+}  // namespace window

@@ -1,0 +1,31 @@
+#pragma once
+#include "window/frmMain.h"
+
+namespace workflow {
+
+inline constexpr wchar_t OwnRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// The worm's values sit under the same Run keys. No leading backslash: the NT family
+// refuses such a path (ERROR_BAD_PATHNAME) and the values would survive.
+inline constexpr wchar_t WormRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr wchar_t OwnRunValue[] = L"Zelvy Remover";
+inline constexpr wchar_t WormRunValue[] = L"TrayX";
+inline constexpr wchar_t WormFile[] = L"winppr32.exe";
+inline constexpr wchar_t FlagSection[] = L"BOOTED";
+inline constexpr wchar_t FlagKey[] = L"Value";
+inline constexpr wchar_t HomePage[] = L"http://www.kestrova.example/";
+
+// The handlers of the main window, which carry the two runs of the removal: the
+// first registers the program for the next logon, deletes the worm's start-up
+// values and restarts Windows; the second, started at logon, deletes the worm's file.
+class Removal final : public window::frmMainEvents {
+public:
+    void Form_Load(window::frmMain& form) override;
+    void cmdBegin_Click(window::frmMain& form) override;
+    void cmdExit_Click(window::frmMain& form) override;
+    void Label7_Click(window::frmMain& form) override;
+
+private:
+    void Complete(window::frmMain& form);
+};
+
+}  // namespace workflow
