@@ -1,1 +1,40 @@
-// placeholder
+#include "fakes.h"
+
+namespace test {
+
+ScratchKey::ScratchKey(const std::wstring& name) : path(L"Software\\TarquelinTests\\" + name)
+{
+    RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
+    HKEY key;
+    RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegCloseKey(key);
+}
+
+ScratchKey::~ScratchKey() { RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str()); }
+
+bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& type, std::string& bytes)
+{
+    HKEY h;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS) return false;
+    DWORD size = 0;
+    LONG status = RegQueryValueExW(h, name.c_str(), nullptr, &type, nullptr, &size);
+    if (status == ERROR_SUCCESS) {
+        bytes.assign(size, '\0');
+        status = RegQueryValueExA(h, std::string(name.begin(), name.end()).c_str(), nullptr, &type,
+                                  reinterpret_cast<BYTE*>(bytes.data()), &size);
+        bytes.resize(size);
+    }
+    RegCloseKey(h);
+    return status == ERROR_SUCCESS;
+}
+
+ULONG_PTR NextKeyHandle()
+{
+    HKEY h = nullptr;
+    RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &h);
+    auto value = reinterpret_cast<ULONG_PTR>(h);
+    RegCloseKey(h);
+    return value;
+}
+
+}  // namespace test

@@ -1,1 +1,139 @@
-// placeholder
+#include <gtest/gtest.h>
+
+#include "fakes.h"
+#include "runtime/ansi.h"
+#include "runtime/app.h"
+#include "runtime/errors.h"
+#include "runtime/files.h"
+#include "runtime/settings.h"
+#include "runtime/variant.h"
+
+using namespace runtime;
+
+namespace {
+
+long ErrorOf(auto&& statement)
+{
+    try {
+        statement();
+    } catch (const Error& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(Settings, StoredAsRegSzUnderSoftwareApplicationSection)
+{
+    test::ScratchKey scratch(L"App");
+    const std::wstring app = L"TarquelinTests\\App";
+    EXPECT_EQ(GetSetting(app, L"BOOTED", L"Value"), L"");
+    EXPECT_EQ(GetSetting(app, L"BOOTED", L"Value", L"dflt"), L"dflt");
+
+    SaveSetting(app, L"BOOTED", L"Value", L"1");
+    DWORD type = 0;
+    std::string bytes;
+    ASSERT_TRUE(test::ReadValue(HKEY_CURRENT_USER, scratch.path + L"\\BOOTED", L"Value", type, bytes));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(bytes, std::string("1\0", 2));
+    SaveSetting(app, L"BOOTED", L"Value", L"0");
+    EXPECT_EQ(GetSetting(app, L"BOOTED", L"Value"), L"0");
+}
+
+TEST(Settings, ValueThatIsNotTextReadsAsDefault)
+{
+    test::ScratchKey scratch(L"App");
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (scratch.path + L"\\S").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    DWORD one = 1;
+    RegSetValueExW(key, L"Value", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), sizeof one);
+    // Text stored without a terminating NUL still reads whole.
+    RegSetValueExW(key, L"Bare", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"ab"), 2 * sizeof(wchar_t));
+    RegCloseKey(key);
+    EXPECT_EQ(GetSetting(L"TarquelinTests\\App", L"S", L"Value", L"d"), L"d");
+    EXPECT_EQ(GetSetting(L"TarquelinTests\\App", L"S", L"Bare"), L"ab");
+}
+
+TEST(Conversions, TextAndIntegerForms)
+{
+    EXPECT_EQ(CStr(Variant{}), L"");
+    EXPECT_EQ(CStr(Variant{42L}), L"42");
+    EXPECT_EQ(CStr(Variant{2.5}), L"2.5");
+    EXPECT_EQ(ErrorOf([] { CStr(Variant{Null{}}); }), err::InvalidUseOfNull);
+
+    EXPECT_EQ(CLng(Variant{std::wstring(L" 12 ")}), 12);
+    EXPECT_EQ(CLng(Variant{2.5}), 2);  // halves go to even
+    EXPECT_EQ(CLng(Variant{3.5}), 4);
+    EXPECT_EQ(CLng(Variant{-2147483648.0}), -2147483647L - 1);
+    EXPECT_EQ(ErrorOf([] { CLng(Variant{2147483648.0}); }), err::Overflow);
+    EXPECT_EQ(ErrorOf([] { CLng(Variant{std::wstring(L"12abc")}); }), err::TypeMismatch);
+    EXPECT_EQ(ErrorOf([] { CLng(Variant{std::wstring(L"")}); }), err::TypeMismatch);
+    EXPECT_EQ(ErrorOf([] { CLng(Variant{Null{}}); }), err::InvalidUseOfNull);
+}
+
+TEST(Ansi, RoundTripReplacesWhatTheCodePageLacks)
+{
+    // Neither o with double acute nor the CJK sign is in code page 1252; the first has a best fit.
+    std::wstring text = L"eliminará \u0151\u4E2D";
+    {
+        AnsiRef arg(text);
+        EXPECT_EQ(std::string(arg.get(), arg.size()), "eliminar\xE1 o?");
+    }
+    EXPECT_EQ(text, L"eliminará o?");
+}
+
+TEST(Files, KillRaisesForMissingAndUndeletableFiles)
+{
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    std::wstring file = JoinPath(dir, L"tarquelin-kill.txt");
+    EXPECT_EQ(ErrorOf([&] { Kill(file); }), err::FileNotFound);
+    EXPECT_EQ(ErrorOf([&] { Kill(JoinPath(dir, L"no-such-folder\\x.txt")); }), err::FileNotFound);
+
+    CloseHandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY, nullptr));
+    EXPECT_EQ(ErrorOf([&] { Kill(file); }), err::PathFileAccess);
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(ErrorOf([&] { Kill(file); }), 0);
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(Files, JoinPathUsesExactlyOneBackslash)
+{
+    EXPECT_EQ(JoinPath(L"C:\\windows", L"winppr32.exe"), L"C:\\windows\\winppr32.exe");
+    EXPECT_EQ(JoinPath(L"C:\\", L"winppr32.exe"), L"C:\\winppr32.exe");
+}
+
+TEST(App, PathAndNameOfTheRunningExecutable)
+{
+    wchar_t module[MAX_PATH];
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    EXPECT_EQ(JoinPath(app::Path(), app::ExeName() + L".exe"), module);
+    EXPECT_EQ(app::ExeName(), L"unit_tests");
+    EXPECT_NE(app::Path().back(), L'\\');
+    EXPECT_STREQ(app::Title, L"Kestrova Zelvy Remover");
+}
+
+TEST(Errors, UntrappedErrorIsReportedWithItsNumberAndEndsTheProgram)
+{
+    test::RecordingDesktop desktop;
+    bool after = false;
+    RunHandler([&] {
+        Raise(err::FileNotFound);
+        after = true;
+    });
+    EXPECT_FALSE(after);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_NE(desktop.messages[0].text.find(L"'53'"), std::wstring::npos);
+    EXPECT_NE(desktop.messages[0].text.find(L"No se encontró el archivo"), std::wstring::npos);
+    EXPECT_EQ(desktop.messages[0].title, app::Title);
+    EXPECT_EQ(desktop.ends, 1);
+
+    int statements = 0;
+    Resume([&] { Raise(err::Overflow); });
+    Resume([&] { ++statements; });
+    EXPECT_EQ(statements, 1);
+    EXPECT_EQ(desktop.ends, 1);
+}

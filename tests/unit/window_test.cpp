@@ -1,1 +1,272 @@
-// placeholder
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "fakes.h"
+#include "window/frmMain.h"
+#include "window/layout.h"
+#include "window/resource.h"
+
+using window::frmMain;
+namespace layout = window::layout;
+
+namespace {
+
+struct CountingEvents final : window::frmMainEvents {
+    void Form_Load(frmMain&) override { ++loads; }
+    void cmdBegin_Click(frmMain&) override { ++begins; }
+    void cmdExit_Click(frmMain&) override { ++exits; }
+    void Label7_Click(frmMain&) override { ++links; }
+    int loads = 0, begins = 0, exits = 0, links = 0;
+};
+
+void Pump(frmMain& form)
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT || form.PreTranslate(msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+RECT ClientRect(HWND control)
+{
+    RECT r;
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+std::wstring Text(HWND hwnd)
+{
+    wchar_t text[256];
+    GetWindowTextW(hwnd, text, 256);
+    return text;
+}
+
+std::wstring ClassOf(HWND hwnd)
+{
+    wchar_t name[64];
+    GetClassNameW(hwnd, name, 64);
+    return name;
+}
+
+class MainWindow : public testing::Test {
+protected:
+    MainWindow() : form(GetModuleHandleW(nullptr), events) { Pump(form); }
+    ~MainWindow() override
+    {
+        form.Unload();
+        Pump(form);
+    }
+    HWND Control(int id) { return form.Control(id); }
+    // What the window answers a static control asking for its colours.
+    std::pair<COLORREF, COLORREF> Colours(int id)
+    {
+        HDC dc = CreateCompatibleDC(nullptr);
+        SetTextColor(dc, RGB(1, 2, 3));
+        auto brush = reinterpret_cast<HBRUSH>(
+            SendMessageW(form.hWnd(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                         reinterpret_cast<LPARAM>(Control(id))));
+        LOGBRUSH lb{};
+        GetObjectW(brush, sizeof lb, &lb);
+        COLORREF text = GetTextColor(dc);
+        DeleteDC(dc);
+        return {text, lb.lbColor};
+    }
+    void Key(UINT message, WPARAM key, LPARAM flags = 0)
+    {
+        PostMessageW(GetFocus(), message, key, flags | 1);
+        Pump(form);
+    }
+
+    test::RecordingDesktop desktop;
+    CountingEvents events;
+    frmMain form;
+};
+
+}  // namespace
+
+TEST_F(MainWindow, FrameOwnerAndPlacement)
+{
+    HWND hwnd = form.hWnd();
+    EXPECT_EQ(events.loads, 1);
+    EXPECT_TRUE(IsWindowVisible(hwnd));
+    EXPECT_EQ(Text(hwnd), L"Kestrova Zelvy Remover");
+    LONG style = GetWindowLongW(hwnd, GWL_STYLE);
+    EXPECT_TRUE(style & WS_CAPTION);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+    EXPECT_TRUE(GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
+    EXPECT_NE(SendMessageW(hwnd, WM_GETICON, ICON_BIG, 0), 0);
+    HWND owner = GetWindow(hwnd, GW_OWNER);
+    ASSERT_NE(owner, nullptr);  // a hidden owner keeps the window off the taskbar
+    EXPECT_FALSE(IsWindowVisible(owner));
+
+    POINT origin{0, 0};
+    ClientToScreen(hwnd, &origin);
+    EXPECT_EQ(origin.x, 178);
+    EXPECT_EQ(origin.y, 182);
+    RECT client;
+    GetClientRect(hwnd, &client);
+    EXPECT_EQ(client.right, 513);
+    EXPECT_EQ(client.bottom, 381);
+}
+
+TEST_F(MainWindow, NineControlsWithTheirClassCaptionRectangleAndStyle)
+{
+    struct Expected {
+        int id;
+        const wchar_t* cls;
+        RECT rect;
+        LONG styleOn, styleOff;
+    };
+    const Expected expected[] = {
+        {layout::cmdExit, L"Button", {332, 347, 412, 370}, WS_TABSTOP, BS_DEFPUSHBUTTON},
+        {layout::cmdBegin, L"Button", {422, 347, 502, 370}, WS_TABSTOP, BS_DEFPUSHBUTTON},
+        {layout::Line2, L"Static", {13, 337, 501, 338}, 0, WS_TABSTOP},
+        {layout::Line1, L"Static", {13, 336, 501, 337}, 0, WS_TABSTOP},
+        {layout::Label1, L"Static", {198, 45, 488, 68}, SS_NOPREFIX, WS_TABSTOP | SS_NOTIFY},
+        {layout::Image1, L"Static", {14, 14, 178, 321}, SS_BITMAP, WS_TABSTOP | SS_NOTIFY},
+        {layout::Label4, L"Static", {197, 78, 469, 127}, SS_NOPREFIX, WS_TABSTOP | SS_NOTIFY},
+        {layout::Label3, L"Static", {197, 17, 464, 38}, SS_NOPREFIX, WS_TABSTOP | SS_NOTIFY},
+    };
+    int count = 0;
+    for (HWND child = GetWindow(form.hWnd(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) ++count;
+    EXPECT_EQ(count, 9);
+    for (const Expected& e : expected) {
+        const layout::Control* c = layout::Find(e.id);
+        SCOPED_TRACE(c->name);
+        HWND hwnd = Control(e.id);
+        ASSERT_NE(hwnd, nullptr);
+        EXPECT_EQ(_wcsicmp(ClassOf(hwnd).c_str(), e.cls), 0);
+        EXPECT_EQ(Text(hwnd), c->caption);
+        RECT r = ClientRect(hwnd);
+        EXPECT_EQ(r.left, e.rect.left);
+        EXPECT_EQ(r.top, e.rect.top);
+        EXPECT_EQ(r.right, e.rect.right);
+        EXPECT_EQ(r.bottom, e.rect.bottom);
+        LONG style = GetWindowLongW(hwnd, GWL_STYLE);
+        EXPECT_EQ(style & e.styleOn, e.styleOn);
+        EXPECT_EQ(style & e.styleOff, 0);
+    }
+    EXPECT_EQ(Text(Control(layout::cmdBegin)), L"&Comenzar");
+    EXPECT_EQ(Text(Control(layout::Label1)), L"Este programa eliminará el virus Zelvy.F de su PC.");
+    // The picture: a 2-pixel sunken border around the 160 x 303 banner.
+    EXPECT_TRUE(GetWindowLongW(Control(layout::Image1), GWL_EXSTYLE) & WS_EX_CLIENTEDGE);
+    RECT inner;
+    GetClientRect(Control(layout::Image1), &inner);
+    EXPECT_EQ(inner.right, 160);
+    EXPECT_EQ(inner.bottom, 303);
+}
+
+TEST_F(MainWindow, LinkLabelIsSizedToItsTextAndNotifies)
+{
+    HWND link = Control(layout::Label7);
+    EXPECT_TRUE(GetWindowLongW(link, GWL_STYLE) & SS_NOTIFY);
+    RECT r = ClientRect(link);
+    EXPECT_EQ(r.left, 197);
+    EXPECT_EQ(r.top, 139);
+    HDC dc = GetDC(link);
+    SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(link, WM_GETFONT, 0, 0)));
+    SIZE text;
+    GetTextExtentPoint32W(dc, L"Otras utilidades para su PC", 27, &text);
+    ReleaseDC(link, dc);
+    EXPECT_EQ(r.right - r.left, text.cx);
+    EXPECT_EQ(r.bottom - r.top, text.cy);
+}
+
+TEST_F(MainWindow, FontsAndColours)
+{
+    auto font = [&](int id) {
+        LOGFONTW lf{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control(id), WM_GETFONT, 0, 0)), sizeof lf, &lf);
+        return lf;
+    };
+    for (int id : {layout::cmdExit, layout::cmdBegin, layout::Label1, layout::Label4}) {
+        LOGFONTW lf = font(id);
+        EXPECT_STREQ(lf.lfFaceName, L"Tahoma");
+        EXPECT_EQ(lf.lfHeight, -11);
+        EXPECT_EQ(lf.lfWeight, FW_NORMAL);
+        EXPECT_FALSE(lf.lfUnderline || lf.lfItalic || lf.lfStrikeOut);
+        EXPECT_EQ(lf.lfCharSet, 0);
+    }
+    LOGFONTW bold = font(layout::Label3);
+    EXPECT_EQ(bold.lfHeight, -12);
+    EXPECT_EQ(bold.lfWeight, FW_BOLD);
+    LOGFONTW link = font(layout::Label7);
+    EXPECT_EQ(link.lfHeight, -11);
+    EXPECT_TRUE(link.lfUnderline);
+
+    EXPECT_EQ(Colours(layout::Label7).first, RGB(0, 0, 255));
+    for (int id : {layout::Label1, layout::Label3, layout::Label4}) {
+        auto [text, back] = Colours(id);
+        EXPECT_EQ(text, GetSysColor(COLOR_BTNTEXT));
+        EXPECT_EQ(back, GetSysColor(COLOR_BTNFACE));  // the face shows through
+    }
+    EXPECT_EQ(Colours(layout::Line1).second, RGB(192, 192, 192));
+    EXPECT_EQ(Colours(layout::Line2).second, RGB(255, 255, 255));
+}
+
+TEST_F(MainWindow, HandPointerOverTheLinkOnly)
+{
+    HCURSOR hand = LoadCursorW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDC_HAND_POINTER));
+    ASSERT_NE(hand, nullptr);
+    auto pointerOver = [&](int id) {
+        SetCursor(nullptr);
+        SendMessageW(form.hWnd(), WM_SETCURSOR, reinterpret_cast<WPARAM>(Control(id)), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+        return GetCursor();
+    };
+    EXPECT_EQ(pointerOver(layout::Label7), hand);
+    for (int id : {layout::Label1, layout::Label3, layout::Label4, layout::Image1, layout::cmdBegin}) {
+        EXPECT_NE(pointerOver(id), hand) << id;
+    }
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(hand, &info));
+    EXPECT_EQ(info.xHotspot, 5u);
+    EXPECT_EQ(info.yHotspot, 0u);
+    DeleteObject(info.hbmMask);
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+}
+
+TEST_F(MainWindow, KeyboardThroughTheMessageLoop)
+{
+    SetForegroundWindow(form.hWnd());
+    SetFocus(form.cmdBegin.hwnd);
+    Pump(form);
+    ASSERT_EQ(GetFocus(), form.cmdBegin.hwnd);
+
+    Key(WM_KEYDOWN, VK_TAB);
+    EXPECT_EQ(GetFocus(), form.cmdExit.hwnd);
+    Key(WM_KEYDOWN, VK_TAB);  // the labels and the picture are passed over
+    EXPECT_EQ(GetFocus(), form.cmdBegin.hwnd);
+
+    Key(WM_KEYDOWN, VK_ESCAPE);
+    EXPECT_EQ(events.begins + events.exits + events.links, 0);
+
+    Key(WM_KEYDOWN, VK_RETURN);
+    EXPECT_EQ(events.begins, 1);
+    Key(WM_KEYDOWN, VK_TAB);
+    Key(WM_KEYDOWN, VK_RETURN);
+    EXPECT_EQ(events.exits, 1);
+
+    Key(WM_SYSCHAR, 'c', 1 << 29);
+    EXPECT_EQ(events.begins, 2);
+    Key(WM_SYSCHAR, 's', 1 << 29);
+    EXPECT_EQ(events.exits, 2);
+    EXPECT_EQ(events.links, 0);
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(MainWindow, LinkClickRaisesItsEventAndCloseBoxEnds)
+{
+    SendMessageW(form.hWnd(), WM_COMMAND, MAKEWPARAM(layout::Label7, STN_CLICKED),
+                 reinterpret_cast<LPARAM>(Control(layout::Label7)));
+    EXPECT_EQ(events.links, 1);
+    SendMessageW(form.hWnd(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(desktop.ends, 1);
+    EXPECT_FALSE(IsWindow(Control(layout::cmdBegin)));
+    EXPECT_EQ(events.exits, 0);  // closing runs no handler of the program
+}

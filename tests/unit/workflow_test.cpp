@@ -1,1 +1,259 @@
-// placeholder
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fakes.h"
+#include "runtime/ansi.h"
+#include "runtime/app.h"
+#include "runtime/files.h"
+#include "runtime/settings.h"
+#include "workflow/Removal.h"
+
+using namespace workflow;
+
+namespace {
+
+const std::wstring kRun = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::wstring kFlagKey = L"Software\\Kestrova Zelvy Remover\\BOOTED";
+
+std::vector<UINT> exitRequests;
+std::vector<std::string> openedPages;
+BOOL WINAPI RecordExit(UINT flags, DWORD)
+{
+    exitRequests.push_back(flags);
+    return TRUE;
+}
+HINSTANCE WINAPI RecordShell(HWND, LPCSTR, LPCSTR file, LPCSTR, LPCSTR, INT)
+{
+    openedPages.push_back(file);
+    return reinterpret_cast<HINSTANCE>(42);
+}
+UINT WINAPI NoWindowsDirectory(LPSTR, UINT) { return 0; }
+
+std::optional<std::wstring> Text(HKEY root, const std::wstring& key, const std::wstring& name)
+{
+    DWORD type;
+    std::string bytes;
+    if (!test::ReadValue(root, key, name, type, bytes)) return std::nullopt;
+    return runtime::FromAnsi(std::string(bytes.c_str()));
+}
+
+void SetText(HKEY root, const std::wstring& key, const std::wstring& name, const std::wstring& value)
+{
+    HKEY h;
+    RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr);
+    RegSetValueExW(h, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(h);
+}
+
+void Remove(HKEY root, const std::wstring& key, const std::wstring& name)
+{
+    HKEY h;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_SET_VALUE, &h) != ERROR_SUCCESS) return;
+    RegDeleteValueW(h, name.c_str());
+    RegCloseKey(h);
+}
+
+std::wstring WormPath()
+{
+    wchar_t dir[MAX_PATH];
+    GetWindowsDirectoryW(dir, MAX_PATH);
+    return runtime::JoinPath(dir, L"winppr32.exe");
+}
+
+void PlantWorm(DWORD attributes = FILE_ATTRIBUTE_NORMAL)
+{
+    CloseHandle(CreateFileW(WormPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr));
+}
+
+bool WormPresent() { return GetFileAttributesW(WormPath().c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class Workflow : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        exitRequests.clear();
+        openedPages.clear();
+        sys::api().ExitWindowsEx = RecordExit;
+        sys::api().ShellExecuteA = RecordShell;
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Kestrova Zelvy Remover");
+        Remove(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover");
+        SetFileAttributesW(WormPath().c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(WormPath().c_str());
+    }
+    void TearDown() override
+    {
+        form.reset();
+        SetUp();
+        Remove(HKEY_LOCAL_MACHINE, kRun, L"TrayX");
+        Remove(HKEY_CURRENT_USER, kRun, L"TrayX");
+        Remove(HKEY_LOCAL_MACHINE, kRun, L"Other");
+    }
+    window::frmMain& Start()
+    {
+        form.emplace(GetModuleHandleW(nullptr), handlers);
+        return *form;
+    }
+    std::vector<std::wstring> Titles()
+    {
+        std::vector<std::wstring> out;
+        for (auto& m : desktop.messages) out.push_back(m.title);
+        return out;
+    }
+
+    test::ApiOverride restore;
+    test::RecordingDesktop desktop;
+    Removal handlers;
+    std::optional<window::frmMain> form;
+};
+
+}  // namespace
+
+TEST_F(Workflow, OnlyAFlagOfExactlyOneRunsTheCompletion)
+{
+    for (std::optional<std::wstring> flag : {std::optional<std::wstring>{}, {L""}, {L"0"}, {L"1 "}, {L"01"}}) {
+        if (flag) SetText(HKEY_CURRENT_USER, kFlagKey, L"Value", *flag);
+        window::frmMain& f = Start();
+        EXPECT_TRUE(IsWindowVisible(f.hWnd())) << (flag ? "'" : "") << (flag ? *flag : L"missing").c_str();
+        EXPECT_EQ(f.cmdBegin.Tag, flag.value_or(L""));
+        EXPECT_TRUE(desktop.messages.empty());
+        form.reset();
+    }
+    SetText(HKEY_CURRENT_USER, kFlagKey, L"Value", L"1");
+    window::frmMain& f = Start();
+    EXPECT_FALSE(IsWindow(f.cmdBegin.hwnd));  // never shown, unloaded at the end
+    EXPECT_EQ(Titles(), std::vector<std::wstring>{L"Eliminación completada."});
+    EXPECT_EQ(desktop.ends, 1);
+}
+
+TEST_F(Workflow, BeginRegistersTheProgramDeletesTrayXAndRestarts)
+{
+    SetText(HKEY_LOCAL_MACHINE, kRun, L"TrayX", L"C:\\windows\\winppr32.exe");
+    SetText(HKEY_CURRENT_USER, kRun, L"TrayX", L"C:\\windows\\winppr32.exe");
+    SetText(HKEY_LOCAL_MACHINE, kRun, L"Other", L"keep me");
+    window::frmMain& f = Start();
+    for (int press = 1; press <= 2; ++press) {  // a second press, as when the restart was refused
+        SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdBegin.hwnd));
+        wchar_t exe[MAX_PATH];
+        GetModuleFileNameW(nullptr, exe, MAX_PATH);
+        EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"" + std::wstring(exe) + L"\"");
+        EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"TrayX"));
+        EXPECT_FALSE(Text(HKEY_CURRENT_USER, kRun, L"TrayX"));
+        EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Other"), L"keep me");
+        EXPECT_EQ(runtime::GetSetting(runtime::app::Title, L"BOOTED", L"Value"), L"1");
+        ASSERT_EQ(desktop.messages.size(), static_cast<size_t>(press));
+        const test::Message& m = desktop.messages.back();
+        EXPECT_EQ(m.text, L"El virus ha sido eliminado con éxito de su equipo. Ahora se reiniciará su PC.");
+        EXPECT_EQ(m.style, 64u);
+        EXPECT_EQ(m.title, L"Virus eliminado");
+        EXPECT_EQ(exitRequests, std::vector<UINT>(press, 7u));
+    }
+    EXPECT_TRUE(IsWindowVisible(f.hWnd()));  // stays loaded until Windows ends it
+    EXPECT_EQ(desktop.ends, 0);
+}
+
+TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyGoesOn)
+{
+    HKEY run;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRun.c_str(), 0, READ_CONTROL | WRITE_DAC, &run), ERROR_SUCCESS);
+    auto setDacl = [&](const wchar_t* sddl) {
+        PSECURITY_DESCRIPTOR sd;
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr);
+        EXPECT_EQ(RegSetKeySecurity(run, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
+        LocalFree(sd);
+    };
+    setDacl(L"D:P(A;;KRWD;;;WD)");
+    window::frmMain& f = Start();
+    SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdBegin.hwnd));
+    setDacl(L"D:P(A;;KA;;;WD)");
+    RegCloseKey(run);
+
+    ASSERT_EQ(desktop.messages.size(), 3u);
+    EXPECT_EQ(desktop.messages[0].text, L"RegOpenKey error - 5");
+    EXPECT_EQ(desktop.messages[1].text, L"SetValue error - 6");
+    EXPECT_EQ(desktop.messages[2].title, L"Virus eliminado");
+    EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
+    EXPECT_EQ(runtime::GetSetting(runtime::app::Title, L"BOOTED", L"Value"), L"1");
+    EXPECT_EQ(exitRequests, std::vector<UINT>{7u});
+}
+
+TEST_F(Workflow, CompletionDeletesAReadOnlyWormFileAndUndoesTheStartUpEntry)
+{
+    PlantWorm(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    SetText(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover", L"\"C:\\x.exe\"");
+    SetText(HKEY_CURRENT_USER, kFlagKey, L"Value", L"1");
+    Start();
+    EXPECT_FALSE(WormPresent());
+    EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
+    EXPECT_EQ(runtime::GetSetting(runtime::app::Title, L"BOOTED", L"Value"), L"0");
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, L"Virus eliminado por completo. No olvide visitar nuestra web donde "
+                                        L"encontrará otros productos de su utilidad.");
+    EXPECT_EQ(desktop.messages[0].style, 64u);
+    EXPECT_EQ(desktop.ends, 1);
+
+    // Without the worm file or the Run value (started by hand), the rest runs the same.
+    desktop.messages.clear();
+    SetText(HKEY_CURRENT_USER, kFlagKey, L"Value", L"1");
+    Start();
+    EXPECT_EQ(Titles(), std::vector<std::wstring>{L"Eliminación completada."});
+    EXPECT_EQ(runtime::GetSetting(runtime::app::Title, L"BOOTED", L"Value"), L"0");
+}
+
+TEST_F(Workflow, AFileThatStaysOnDiskKeepsTheFlagAndTheRunValue)
+{
+    const std::wstring incomplete = L"No se ha podido eliminar el archivo del virus (winppr32.exe). Vuelva a ejecutar "
+                                    L"este programa como administrador para completar la eliminación.";
+    PlantWorm();
+    HANDLE lock = CreateFileW(WormPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    SetText(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover", L"\"C:\\x.exe\"");
+    SetText(HKEY_CURRENT_USER, kFlagKey, L"Value", L"1");
+    Start();
+    CloseHandle(lock);
+    EXPECT_TRUE(WormPresent());
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, incomplete);
+    EXPECT_EQ(desktop.messages[0].style, 48u);
+    EXPECT_EQ(desktop.messages[0].title, L"Eliminación incompleta");
+    EXPECT_EQ(desktop.ends, 1);
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"C:\\x.exe\"");
+    EXPECT_EQ(runtime::GetSetting(runtime::app::Title, L"BOOTED", L"Value"), L"1");
+
+    // An unknown Windows directory deletes nothing, not even at the drive root.
+    sys::api().GetWindowsDirectoryA = NoWindowsDirectory;
+    CloseHandle(CreateFileW(L"\\winppr32.exe", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    desktop.messages.clear();
+    Start();
+    EXPECT_NE(GetFileAttributesW(L"\\winppr32.exe"), INVALID_FILE_ATTRIBUTES);
+    DeleteFileW(L"\\winppr32.exe");
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, incomplete);
+    EXPECT_EQ(runtime::GetSetting(runtime::app::Title, L"BOOTED", L"Value"), L"1");
+}
+
+TEST_F(Workflow, ExitTouchesNothingAndTheLinkOpensThePageEachClick)
+{
+    window::frmMain& f = Start();
+    HWND link = f.Control(107);
+    SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(107, STN_CLICKED), reinterpret_cast<LPARAM>(link));
+    SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(107, STN_CLICKED), reinterpret_cast<LPARAM>(link));
+    EXPECT_EQ(openedPages, (std::vector<std::string>{"http://www.kestrova.example/", "http://www.kestrova.example/"}));
+    EXPECT_TRUE(IsWindowVisible(f.hWnd()));
+
+    SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(101, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdExit.hwnd));
+    EXPECT_EQ(desktop.ends, 1);
+    EXPECT_FALSE(IsWindow(f.cmdExit.hwnd));
+    EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
+    HKEY settings;
+    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Kestrova Zelvy Remover", 0, KEY_READ, &settings),
+              ERROR_SUCCESS);
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_TRUE(exitRequests.empty());
+}

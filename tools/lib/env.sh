@@ -6,7 +6,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
 export WINEPREFIX=$BUILD/wineprefix
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# winedbg off: a crash must fail the run, not wait on a dialog.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

@@ -1,0 +1,65 @@
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/desktop.h"
+#include "system/api.h"
+
+namespace test {
+
+struct Message {
+    std::wstring text;
+    UINT style;
+    std::wstring title;
+};
+
+// Answers every message box with a chosen button and records it; records the end
+// of the program instead of ending the test.
+class RecordingDesktop final : public runtime::Desktop {
+public:
+    RecordingDesktop() : override_(*this) {}
+    int ShowMessage(const std::wstring& text, UINT style, const std::wstring& title) override
+    {
+        messages.push_back({text, style, title});
+        return answer;
+    }
+    void EndProgram() override { ++ends; }
+
+    std::vector<Message> messages;
+    int answer = IDOK;
+    int ends = 0;
+
+private:
+    runtime::DesktopOverride override_;
+};
+
+// Puts a changed copy of the system call table in place for one test.
+class ApiOverride {
+public:
+    ApiOverride() : saved_(sys::api()) {}
+    ~ApiOverride() { sys::api() = saved_; }
+    ApiOverride(const ApiOverride&) = delete;
+    ApiOverride& operator=(const ApiOverride&) = delete;
+
+private:
+    sys::Api saved_;
+};
+
+// A key below HKCU\Software for one test, deleted with everything under it afterwards.
+class ScratchKey {
+public:
+    explicit ScratchKey(const std::wstring& name);
+    ~ScratchKey();
+    std::wstring path;  // relative to HKEY_CURRENT_USER
+};
+
+// Reads a value's type and raw bytes; false when it is missing.
+bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& type, std::string& bytes);
+
+// The handle number the next registry open receives. Wine hands out the lowest free
+// slot, so a handle that a routine left open shows up as a different number here.
+ULONG_PTR NextKeyHandle();
+
+}  // namespace test
