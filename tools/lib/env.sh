@@ -3,7 +3,7 @@
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-BUILD=${BUILD:-$ROOT/build}
+export BUILD=${BUILD:-$ROOT/build}
 export WINEPREFIX=$BUILD/wineprefix
 export WINEDEBUG=-all
 # winedbg off: a crash must fail the run, not wait on a dialog.
