@@ -62,7 +62,7 @@ frmMain::frmMain(HINSTANCE instance, frmMainEvents& events) : events_(events)
     AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
 
     // An owned top-level window gets no taskbar button; the owner is never shown.
-    owner_.reset(CreateWindowExW(0, kClassName, layout::Caption, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance,
+    owner_.reset(CreateWindowExW(0, kClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance,
                                  nullptr));
     window_.reset(CreateWindowExW(kExStyle, kClassName, layout::Caption, kStyle, frame.left, frame.top,
                                   frame.right - frame.left, frame.bottom - frame.top, owner_.get(), nullptr, instance,

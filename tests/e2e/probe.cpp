@@ -13,7 +13,10 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring what = argv[1];
     const wchar_t* cls = what == L"message" ? L"#32770" : nullptr;
     HWND hwnd = nullptr;
-    for (int i = 0; i < 600 && !(hwnd = FindWindowW(cls, argv[2])); ++i) Sleep(100);
+    // Only a window that is on the screen counts: the main window is made hidden.
+    for (int i = 0; i < 600; ++i, Sleep(100))
+        if ((hwnd = FindWindowW(cls, argv[2])) && IsWindowVisible(hwnd)) break;
+    if (hwnd && !IsWindowVisible(hwnd)) hwnd = nullptr;
     if (!hwnd) return 1;
     if (what == L"window") {
         POINT origin{0, 0};
