@@ -1,22 +1,93 @@
-// Looks at the program's windows from another process of the same Wine session:
-//   probe window TITLE    client origin and size of the top-level window TITLE
-//   probe message TITLE   the text of the message box TITLE
-// Waits up to 60 seconds for the window; exits 1 when it never comes.
+// Looks at the program's windows, and arranges the machine, from another process of
+// the same Wine session:
+//   probe window TITLE              client origin and size of the top-level window TITLE
+//   probe message TITLE             the text of the message box TITLE
+//   probe point window|message TITLE ID   screen centre of control ID of that window
+//   probe hold FILE                 keeps FILE open without delete sharing until killed
+//   probe protect KEY SDDL          sets the DACL of HKLM\KEY; prints the one it had
+// Waits up to 60 seconds for a window; exits 1 when it never comes.
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <string>
 
+namespace {
+
+void PrintUtf8(const wchar_t* text)
+{
+    char utf8[1024];
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+    std::printf("%s\n", utf8);
+}
+
+// Only a window that is on the screen counts: the main window is made hidden, and a
+// message box shares its title with the main window.
+HWND FindVisible(const std::wstring& kind, const wchar_t* title)
+{
+    const wchar_t* cls = kind == L"message" ? L"#32770" : nullptr;
+    for (int i = 0; i < 600; ++i, Sleep(100)) {
+        for (HWND hwnd = nullptr; (hwnd = FindWindowExW(nullptr, hwnd, cls, title));) {
+            wchar_t name[64] = L"";
+            GetClassNameW(hwnd, name, 64);
+            bool isMessage = std::wstring(name) == L"#32770";
+            if (IsWindowVisible(hwnd) && isMessage == (kind == L"message")) return hwnd;
+        }
+    }
+    return nullptr;
+}
+
+int Hold(const wchar_t* file)
+{
+    HANDLE handle = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return 1;
+    std::printf("held\n");
+    std::fflush(stdout);
+    Sleep(INFINITE);
+    return 0;
+}
+
+int Protect(const wchar_t* subKey, const wchar_t* sddl)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, READ_CONTROL | WRITE_DAC, &key) != ERROR_SUCCESS) return 1;
+    BYTE old[4096];
+    DWORD size = sizeof old;
+    wchar_t* text = nullptr;
+    if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, old, &size) == ERROR_SUCCESS &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(old, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                             nullptr)) {
+        PrintUtf8(text);
+        LocalFree(text);
+    }
+    PSECURITY_DESCRIPTOR wanted = nullptr;
+    LONG status = ERROR_INVALID_PARAMETER;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &wanted, nullptr)) {
+        status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, wanted);
+        LocalFree(wanted);
+    }
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? 0 : 1;
+}
+
+}  // namespace
+
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc != 3) return 2;
-    const std::wstring what = argv[1];
-    const wchar_t* cls = what == L"message" ? L"#32770" : nullptr;
-    HWND hwnd = nullptr;
-    // Only a window that is on the screen counts: the main window is made hidden.
-    for (int i = 0; i < 600; ++i, Sleep(100))
-        if ((hwnd = FindWindowW(cls, argv[2])) && IsWindowVisible(hwnd)) break;
-    if (hwnd && !IsWindowVisible(hwnd)) hwnd = nullptr;
+    const std::wstring what = argc > 1 ? argv[1] : L"";
+    if (what == L"hold" && argc == 3) return Hold(argv[2]);
+    if (what == L"protect" && argc == 4) return Protect(argv[2], argv[3]);
+    if (what == L"point" && argc == 5) {
+        HWND control = nullptr;
+        if (HWND hwnd = FindVisible(argv[2], argv[3])) control = GetDlgItem(hwnd, _wtoi(argv[4]));
+        if (!control) return 1;
+        RECT r;
+        GetWindowRect(control, &r);
+        std::printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        return 0;
+    }
+    if ((what != L"window" && what != L"message") || argc != 3) return 2;
+    HWND hwnd = FindVisible(what, argv[2]);
     if (!hwnd) return 1;
     if (what == L"window") {
         POINT origin{0, 0};
@@ -27,9 +98,7 @@ int wmain(int argc, wchar_t** argv)
     } else {
         wchar_t text[512];
         GetDlgItemTextW(hwnd, 0xFFFF, text, 512);  // the message box's text control
-        char utf8[1024];
-        WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
-        std::printf("%s\n", utf8);
+        PrintUtf8(text);
     }
     return 0;
 }

@@ -1,56 +1,148 @@
 #!/usr/bin/env bash
 # End to end: the real tarquelin.exe under Wine on the display, driven from outside
-# Wine. Expects tools/lib/env.sh's environment (prefix, display, build).
+# Wine, because the forced restart ends every process of the Wine session. Expects
+# tools/lib/env.sh's environment (fresh prefix, display, build).
 set -euo pipefail
-EXE=$BUILD/tarquelin.exe
-PROBE=$BUILD/tests/probe.exe
+source "$(dirname "$0")/../../tools/lib/traces.sh"
 SHOTS=$BUILD/screenshots
 mkdir -p "$SHOTS"
 passed=0 failed=0
-check() {  # check NAME CONDITION...
+check() {  # check NAME COMMAND...
     local name=$1; shift
     if "$@"; then passed=$((passed + 1)); echo "ok   $name"; else failed=$((failed + 1)); echo "FAIL $name"; fi
 }
-flag() { wine reg query 'HKCU\Software\Kestrova Zelvy Remover\BOOTED' /v Value 2>/dev/null | tr -d '\r' | awk '/Value/ {print $3}'; }
-run_value() { wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v "$1" >/dev/null 2>&1; }
-no_run_value() { ! run_value 'Zelvy Remover'; }
-running() { pgrep -f 'tarquelin.exe' >/dev/null; }
-wait_gone() { for _ in $(seq 300); do running || return 0; sleep 0.2; done; return 1; }
-WORM=$WINEPREFIX/drive_c/windows/winppr32.exe
+is() { [ "$1" = "$2" ]; }
+absent() { ! has_value "$@"; }
+no_trayx() { absent "$RUN_HKLM" TrayX && absent "$RUN_HKCU" TrayX; }
+own_value_quoted() { wine reg query "$RUN_HKLM" /v 'Zelvy Remover' | tr -d '\r' | grep -qF "REG_SZ    \"$PROGRAM\""; }
+snapshot() { export_key "$RUN_HKLM"; export_key "$RUN_HKCU"; export_key "$SETTINGS"; }
+# The next message box TITLE once the one that showed OLD has gone.
+next_message() {
+    local text
+    for _ in 1 2 3; do text=$(message "$1"); [ "$text" != "$2" ] && break; sleep 0.5; done
+    echo "$text"
+}
+BEGUN="El virus ha sido eliminado con éxito de su equipo. Ahora se reiniciará su PC."
+DONE="Virus eliminado por completo. No olvide visitar nuestra web donde encontrará otros productos de su utilidad."
+INCOMPLETE="No se ha podido eliminar el archivo del virus (winppr32.exe). Vuelva a ejecutar este programa como administrador para completar la eliminación."
 
-# -- first start: the window, where it belongs, without a taskbar button
-wine reg delete 'HKCU\Software\Kestrova Zelvy Remover' /f >/dev/null 2>&1 || true
-wine "$EXE" >/dev/null 2>&1 &
-geometry=$(wine "$PROBE" window "Kestrova Zelvy Remover" | tr -d '\r')
-check "window client area 513x381 at (178,182)" [ "$geometry" = "178 182 513 381" ]
-xid=$(xdotool search --sync --onlyvisible --name '^Kestrova Zelvy Remover$' | head -1)
+# Security set on a key lives in the wineserver only, so one server serves the whole run.
+wineserver -k 2>/dev/null || true
+wineserver -p
+install_program
+
+# Presses a button of window KIND TITLE: "key" sends KEYS to the focused window, "mouse"
+# clicks the control ID.
+press() {  # press key|mouse KIND TITLE ID KEYS
+    if [ "$1" = key ]; then xdotool key "$5"; else click "$2" "$3" "$4"; fi
+}
+
+# A program that is not ours, running in the session when the restart comes.
+start_bystander() { wine "$PROBE" window "no such window" >/dev/null 2>&1 & BYSTANDER=$!; }
+alive() { local state; state=$(ps -o stat= -p "$1") && [[ $state != Z* ]]; }
+session_ended() {  # the program PID and the bystander were both ended by the restart
+    for _ in $(seq 300); do alive "$1" || alive "$BYSTANDER" || return 0; sleep 0.2; done
+    return 1
+}
+
+# -- first start: the window, where it belongs, without a taskbar button; exit by Alt+S
+plant_traces
+before=$(snapshot)
+wine "$PROGRAM" >/dev/null 2>&1 &
+geometry=$(wine "$PROBE" window "$TITLE" | tr -d '\r')
+check "window client area 513x381 at (178,182)" is "$geometry" "178 182 513 381"
+xid=$(xdotool search --sync --onlyvisible --name "^$TITLE\$" | head -1)
 check "no taskbar entry" bash -c "xprop -id $xid _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR"
 sleep 1
 import -window root "$SHOTS/window.png"
 check "screenshot written" [ -s "$SHOTS/window.png" ]
 echo "screenshot: $SHOTS/window.png"
-
-# -- exit by keyboard: Alt+S ends the program and changes nothing
-xdotool windowfocus --sync "$xid" || true
+focus_main
 xdotool key alt+s
 check "Alt+S ends the program" wait_gone
-check "exit leaves the flag unset" [ -z "$(flag)" ]
-check "exit writes no Run value" no_run_value
+check "exit changes nothing in the registry or the settings" \
+    is "$(snapshot)" "$before"
+check "exit leaves the worm's file" [ -e "$WORM" ]
 
-# -- the run after the restart: flag "1", worm file present
-echo worm > "$WORM"
-wine reg add 'HKCU\Software\Kestrova Zelvy Remover\BOOTED' /v Value /d 1 /f >/dev/null
-wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v 'Zelvy Remover' /d "\"$(winepath -w "$EXE")\"" /f >/dev/null
-wine "$EXE" >/dev/null 2>&1 &
-text=$(wine "$PROBE" message "Eliminación completada." | tr -d '\r')
-check "completion message" [ "$text" = "Virus eliminado por completo. No olvide visitar nuestra web donde encontrará otros productos de su utilidad." ]
-check "main window never shown" bash -c "! xdotool search --onlyvisible --name '^Kestrova Zelvy Remover$' >/dev/null"
-import -window root "$SHOTS/completion.png"
+# -- the whole removal, across the forced restart, by keyboard and by mouse
+removal() {
+    local by=$1 first
+    wine reg delete "$SETTINGS" /f >/dev/null 2>&1 || true
+    plant_traces
+    local others; others=$(other_values)
+    wine "$PROGRAM" >/dev/null 2>&1 & first=$!
+    wine "$PROBE" window "$TITLE" >/dev/null
+    focus_main
+    press "$by" window "$TITLE" 102 alt+c
+    check "$by: first phase's message" is "$(message "Virus eliminado")" "$BEGUN"
+    check "$by: own Run value written, quoted" own_value_quoted
+    check "$by: both TrayX values gone" no_trayx
+    check "$by: flag set to 1" is "$(flag)" 1
+    start_bystander
+    import -window root "$SHOTS/restart-$by.png"
+    press "$by" message "Virus eliminado" 1 Return
+    check "$by: the restart ends the session" session_ended $first
+    # Nothing here starts the program: Wine's logon does, from the Run value.
+    check "$by: started again at logon, completion message" is "$(message "Eliminación completada.")" "$DONE"
+    check "$by: main window never shown" bash -c "! xdotool search --onlyvisible --name '^$TITLE\$' >/dev/null"
+    import -window root "$SHOTS/completion-$by.png"
+    press "$by" message "Eliminación completada." 1 Return
+    check "$by: program ends after the message" wait_gone
+    check "$by: worm file deleted" [ ! -e "$WORM" ]
+    check "$by: no TrayX anywhere" no_trayx
+    check "$by: own Run value removed" absent "$RUN_HKLM" "Zelvy Remover"
+    check "$by: flag cleared to 0" is "$(flag)" 0
+    check "$by: other start-up values unchanged" is "$(other_values)" "$others"
+}
+removal key
+removal mouse
+
+# -- the worm's file held open by another program at logon: incomplete, tried again later
+echo "stand-in for the worm's file" > "$WORM"
+wine reg add "$SETTINGS\\BOOTED" /v Value /d 1 /f >/dev/null
+wine reg add "$RUN_HKLM" /v 'Zelvy Remover' /d "\"$PROGRAM\"" /f >/dev/null
+wine "$PROBE" hold 'C:\windows\winppr32.exe' > "$BUILD/hold.out" 2>/dev/null & locker=$!
+timeout 60 bash -c "until grep -q held '$BUILD/hold.out'; do sleep 0.2; done"
+wine wineboot >/dev/null 2>&1 &  # a logon
+check "locked: incomplete message" is "$(message "Eliminación incompleta")" "$INCOMPLETE"
+import -window root "$SHOTS/incomplete.png"
 xdotool key Return
-check "program ends after the message" wait_gone
-check "worm file deleted" [ ! -e "$WORM" ]
-check "flag cleared to 0" [ "$(flag)" = "0" ]
-check "own Run value removed" no_run_value
+check "locked: program ends" wait_gone
+check "locked: worm file still there" [ -e "$WORM" ]
+check "locked: own Run value kept" has_value "$RUN_HKLM" "Zelvy Remover"
+check "locked: flag kept at 1" is "$(flag)" 1
+kill $locker; wait $locker 2>/dev/null || true
+wine "$PROGRAM" >/dev/null 2>&1 &  # by hand, once the lock is gone
+check "unlocked: completion message" is "$(message "Eliminación completada.")" "$DONE"
+xdotool key Return
+check "unlocked: program ends" wait_gone
+check "unlocked: worm file deleted" [ ! -e "$WORM" ]
+check "unlocked: own Run value removed" absent "$RUN_HKLM" "Zelvy Remover"
+check "unlocked: flag cleared to 0" is "$(flag)" 0
 
+# -- the machine-wide Run key read-only for the user
+wine reg delete "$SETTINGS" /f >/dev/null 2>&1 || true
+plant_traces
+others=$(other_values)
+dacl=$(wine "$PROBE" protect 'Software\Microsoft\Windows\CurrentVersion\Run' 'D:P(A;;KRWD;;;WD)' | tr -d '\r')
+wine "$PROGRAM" >/dev/null 2>&1 & first=$!
+wine "$PROBE" window "$TITLE" >/dev/null
+focus_main
+xdotool key alt+c
+check "read-only: open error first" is "$(message "$TITLE")" "RegOpenKey error - 5"
+xdotool key Return
+check "read-only: then the write error" is "$(next_message "$TITLE" "RegOpenKey error - 5")" "SetValue error - 6"
+xdotool key Return
+check "read-only: then the first phase's message" is "$(message "Virus eliminado")" "$BEGUN"
+check "read-only: no own Run value" absent "$RUN_HKLM" "Zelvy Remover"
+check "read-only: user's TrayX gone" absent "$RUN_HKCU" TrayX
+check "read-only: flag set to 1" is "$(flag)" 1
+start_bystander
+xdotool key Return
+check "read-only: the restart ends the session" session_ended $first
+wine "$PROBE" protect 'Software\Microsoft\Windows\CurrentVersion\Run' "$dacl" >/dev/null
+check "read-only: other start-up values unchanged" is "$(other_values)" "$others"
+
+wineserver -k
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -58,7 +58,8 @@ make_prefix() {
     rm -rf "$WINEPREFIX"
     wine wineboot -i >/dev/null 2>&1
     wineserver -w
-    cp /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    # Marlett draws the caption buttons Wine paints itself.
+    cp /usr/share/wine/fonts/tahoma*.ttf /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
     wineserver -w
 }

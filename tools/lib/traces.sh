@@ -1,0 +1,78 @@
+# Sourced by the end-to-end run and tools/demo, after env.sh: installs tarquelin.exe in
+# the prefix, plants harmless stand-ins for the worm's traces, reads the state back and
+# drives the program's windows from Linux.
+RUN_HKLM='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
+RUN_HKCU='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+SETTINGS='HKCU\Software\Kestrova Zelvy Remover'
+TITLE='Kestrova Zelvy Remover'
+WORM=$WINEPREFIX/drive_c/windows/winppr32.exe
+PROBE=$BUILD/tests/probe.exe
+# Installed under a path with spaces, as a user would have it: the Run value must be quoted.
+PROGRAM='C:\Program Files\Kestrova Zelvy Remover\tarquelin.exe'
+
+install_program() {
+    local dir="$WINEPREFIX/drive_c/Program Files/Kestrova Zelvy Remover"
+    mkdir -p "$dir"
+    cp "$BUILD/tarquelin.exe" "$dir/"
+}
+
+# The worm's file and its two "TrayX" values, and other programs' start-up values
+# that must come through untouched (one with an accent, one REG_EXPAND_SZ).
+plant_traces() {
+    echo "stand-in for the worm's file" > "$WORM"
+    wine reg add "$RUN_HKLM" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f >/dev/null
+    wine reg add "$RUN_HKCU" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f >/dev/null
+    wine reg add "$RUN_HKLM" /v 'Audio Helper' /d '"C:\Program Files\Audio Tools\helper.exe" /tray' /f >/dev/null
+    wine reg add "$RUN_HKLM" /v 'Sincronización' /t REG_EXPAND_SZ /d '%ProgramFiles%\Sync\sync.exe -m' /f >/dev/null
+    wine reg add "$RUN_HKCU" /v 'Notas' /d 'C:\Archivos de programa\Notas\notas.exe /min' /f >/dev/null
+}
+
+# A key exported as .reg text, one value per line (hex continuations joined), or "absent".
+export_key() {
+    local file=$BUILD/export.reg
+    wine reg export "$1" "$file" /y >/dev/null 2>&1 || { echo absent; return; }
+    iconv -f UTF-16LE -t UTF-8 "$file" | tr -d '\r' | sed '1s/^\xef\xbb\xbf//' \
+        | awk 'line != "" { sub(/^ +/, "") } { line = line $0 } /\\$/ { sub(/\\$/, "", line); next } { print line; line = "" }'
+    rm -f "$file"
+}
+
+# The start-up values of other programs, exactly as stored.
+other_values() {
+    { export_key "$RUN_HKLM"; export_key "$RUN_HKCU"; } | grep -v -e '^"TrayX"=' -e '^"Zelvy Remover"='
+}
+
+has_value() { wine reg query "$1" /v "$2" >/dev/null 2>&1; }
+flag() { wine reg query "$SETTINGS\\BOOTED" /v Value 2>/dev/null | tr -d '\r' | awk '/Value/ {print $3}'; }
+
+print_state() {
+    echo "  machine Run key:"; export_key "$RUN_HKLM" | grep '^"' | sed 's/^/    /'
+    echo "  user Run key:"; export_key "$RUN_HKCU" | grep '^"' | sed 's/^/    /'
+    if [ -e "$WORM" ]; then echo "  C:\\windows\\winppr32.exe: present"; else echo "  C:\\windows\\winppr32.exe: absent"; fi
+    local value; value=$(flag)
+    echo "  restart flag: ${value:-(not set)}"
+}
+
+# Zombies left by Wine's session end do not count.
+running() { pgrep -r R,S,D,T -f 'tarquelin\.exe' >/dev/null; }
+wait_gone() { for _ in $(seq 300); do running || return 0; sleep 0.2; done; return 1; }
+
+# The text of the visible message box TITLE, waiting for it to come.
+message() { wine "$PROBE" message "$1" | tr -d '\r'; }
+
+# Screen centre of control ID in the visible window (kind window or message) TITLE.
+point() { wine "$PROBE" point "$1" "$2" "$3" | tr -d '\r'; }
+
+click() { local at; at=$(point "$@") && xdotool mousemove $at click 1; }
+
+focus_main() {
+    local xid
+    xid=$(xdotool search --sync --onlyvisible --name "^$TITLE\$" | head -1)
+    xdotool windowfocus --sync "$xid" 2>/dev/null || true
+}
+
+# Saves the visible window TITLE (frame included: Wine draws it) as FILE.
+shoot() {
+    local xid
+    xid=$(xdotool search --onlyvisible --name "^$1\$" | tail -1)
+    [ -n "$xid" ] && import -window "$xid" "$2"
+}
