@@ -1,0 +1,129 @@
+// Runs tarquelin.exe and its two references in turn, RUNS times each after one warm-up
+// round, and prints for every pair the median time from process start to its first
+// visible window and the median peak working set:
+//   meter RUNS
+// The programs are taken from the meter's own folder. Before each run after the
+// restart the flag is set to "1", as the first phase leaves it.
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Sample {
+    double ms;
+    double peakKb;
+};
+
+struct Case {
+    const wchar_t* exe;
+    const wchar_t* cls;  // of the window that counts as "visible"
+    const wchar_t* title;
+    bool flag;           // the run after the restart
+    std::vector<Sample> samples;
+};
+
+std::wstring Folder()
+{
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, n);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+bool SetFlag()
+{
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Kestrova Zelvy Remover\\BOOTED", 0, nullptr, 0, KEY_SET_VALUE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG status = RegSetValueExW(key, L"Value", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1"), 2 * sizeof(wchar_t));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+bool Run(Case& c, const std::wstring& folder)
+{
+    if (c.flag && !SetFlag()) return false;
+    std::wstring command = L"\"" + folder + c.exe + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    LARGE_INTEGER frequency, start, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    HWND hwnd = nullptr;
+    for (int i = 0; i < 60000 && !(hwnd && IsWindowVisible(hwnd)); ++i) {
+        hwnd = FindWindowW(c.cls, c.title);
+        if (!(hwnd && IsWindowVisible(hwnd))) Sleep(1);
+    }
+    QueryPerformanceCounter(&now);
+    bool seen = hwnd && IsWindowVisible(hwnd);
+    if (seen) {
+        Sleep(300);  // let it settle before reading its peak
+        PROCESS_MEMORY_COUNTERS counters{};
+        GetProcessMemoryInfo(pi.hProcess, &counters, sizeof counters);
+        c.samples.push_back({1000.0 * double(now.QuadPart - start.QuadPart) / double(frequency.QuadPart),
+                             double(counters.PeakWorkingSetSize) / 1024.0});
+        // A message box ends on its OK button, a window on its close box.
+        if (std::wstring(c.cls) == L"#32770") PostMessageW(hwnd, WM_COMMAND, IDOK, 0);
+        else PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    }
+    if (WaitForSingleObject(pi.hProcess, 30000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return seen;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double Median(const Case& c, double Sample::*field)
+{
+    std::vector<double> v;
+    for (const Sample& s : c.samples) v.push_back(s.*field);
+    return Median(v);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    int runs = argc > 1 ? _wtoi(argv[1]) : 10;
+    if (runs < 1) return 2;
+    const std::wstring folder = Folder();
+    Case cases[] = {
+        {L"tarquelin.exe", L"KestrovaZelvyRemover", L"Kestrova Zelvy Remover", false, {}},
+        {L"bare_window.exe", L"BareWindow", L"Bare window", false, {}},
+        {L"tarquelin.exe", L"#32770", L"Eliminación completada.", true, {}},
+        {L"bare_message.exe", L"#32770", L"Bare message", false, {}},
+    };
+    for (Case& c : cases)
+        if (!Run(c, folder)) return 1;  // warm-up round: loads every DLL once
+    for (Case& c : cases) c.samples.clear();
+    for (int i = 0; i < runs; ++i)
+        for (int pair = 0; pair < 4; pair += 2) {
+            // Alternate which of the two goes first, so neither always follows the other.
+            int first = pair + i % 2, second = pair + 1 - i % 2;
+            if (!Run(cases[first], folder) || !Run(cases[second], folder)) return 1;
+        }
+
+    const char* names[] = {"start-up to window", "completion to message"};
+    for (int pair = 0; pair < 2; ++pair) {
+        const Case &program = cases[2 * pair], &reference = cases[2 * pair + 1];
+        double ms = Median(program, &Sample::ms), refMs = Median(reference, &Sample::ms);
+        double kb = Median(program, &Sample::peakKb), refKb = Median(reference, &Sample::peakKb);
+        std::printf("%-22s %8.1f ms vs %8.1f ms  ratio %.3f\n", names[pair], ms, refMs, ms / refMs);
+        std::printf("%-22s %8.0f KB vs %8.0f KB  ratio %.3f\n", "  peak working set", kb, refKb, kb / refKb);
+    }
+    return 0;
+}
