@@ -39,7 +39,6 @@ press() {  # press key|mouse KIND TITLE ID KEYS
 
 # A program that is not ours, running in the session when the restart comes.
 start_bystander() { wine "$PROBE" window "no such window" >/dev/null 2>&1 & BYSTANDER=$!; }
-alive() { local state; state=$(ps -o stat= -p "$1") && [[ $state != Z* ]]; }
 session_ended() {  # the program PID and the bystander were both ended by the restart
     for _ in $(seq 300); do alive "$1" || alive "$BYSTANDER" || return 0; sleep 0.2; done
     return 1
@@ -124,7 +123,7 @@ check "unlocked: flag cleared to 0" is "$(flag)" 0
 wine reg delete "$SETTINGS" /f >/dev/null 2>&1 || true
 plant_traces
 others=$(other_values)
-dacl=$(wine "$PROBE" protect 'Software\Microsoft\Windows\CurrentVersion\Run' 'D:P(A;;KRWD;;;WD)' | tr -d '\r')
+dacl=$(wine "$PROBE" protect "${RUN_HKLM#HKLM\\}" 'D:P(A;;KRWD;;;WD)' | tr -d '\r')
 wine "$PROGRAM" >/dev/null 2>&1 & first=$!
 wine "$PROBE" window "$TITLE" >/dev/null
 focus_main
@@ -140,7 +139,7 @@ check "read-only: flag set to 1" is "$(flag)" 1
 start_bystander
 xdotool key Return
 check "read-only: the restart ends the session" session_ended $first
-wine "$PROBE" protect 'Software\Microsoft\Windows\CurrentVersion\Run' "$dacl" >/dev/null
+wine "$PROBE" protect "${RUN_HKLM#HKLM\\}" "$dacl" >/dev/null
 check "read-only: other start-up values unchanged" is "$(other_values)" "$others"
 
 wineserver -k

@@ -53,6 +53,7 @@ print_state() {
 }
 
 # Zombies left by Wine's session end do not count.
+alive() { local state; state=$(ps -o stat= -p "$1") && [[ $state != Z* ]]; }
 running() { pgrep -r R,S,D,T -f 'tarquelin\.exe' >/dev/null; }
 wait_gone() { for _ in $(seq 300); do running || return 0; sleep 0.2; done; return 1; }
 
