@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "window/frmMain.h"
 #include "workflow/Removal.h"
 
@@ -17,6 +19,13 @@ void RestrictDllSearch()
 }
 
 }  // namespace
+
+// libstdc++'s default terminate handler names the uncaught exception's type on stderr,
+// which a GUI program does not have, and links the whole demangler to do it: 60 KB of
+// the executable. Replacing it ends the program the same way, by abort().
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
