@@ -1,8 +1,12 @@
 #pragma once
+#include <windows.h>
+
 #include <string>
 
 // The per-application settings store: each setting is a REG_SZ value named after
-// its key, in HKEY_CURRENT_USER\Software\<application>\<section>.
+// its key, in HKEY_LOCAL_MACHINE\Software\<application>\<section>. Machine-wide,
+// like the Run value that starts the run after the restart: whichever account logs
+// on first, or elevates with another account's password, sees the same settings.
 namespace runtime {
 
 // The stored text; the default when the value is missing or is not text.
@@ -12,5 +16,10 @@ std::wstring GetSetting(const std::wstring& application, const std::wstring& sec
 // Creates or overwrites the setting; raises a run-time error when it cannot be stored.
 void SaveSetting(const std::wstring& application, const std::wstring& section, const std::wstring& key,
                  const std::wstring& value);
+
+// One registry value as stored, read with query rights only: ERROR_SUCCESS with its
+// type and, for text, the text up to its first NUL; ERROR_FILE_NOT_FOUND when the
+// key or the value does not exist; any other status when it cannot be read.
+LONG QueryValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& type, std::wstring& text);
 
 }  // namespace runtime

@@ -1,30 +1,38 @@
 #include "system/api.h"
 
-#include <shellapi.h>
-
 namespace sys {
 namespace {
 
-// SHELL32 brings a dozen DLLs into the process and only the web link needs it, so it
-// is loaded on the link's first click instead of at start-up. Like an import, it then
-// stays loaded for the rest of the process. Where it cannot be had, the entry stays
-// empty: a missing entry point.
+// SHELL32 brings a dozen DLLs into the process and only the web link and the offer to
+// run as administrator need it, so it is loaded on first use instead of at start-up.
+// Like an import, it then stays loaded for the rest of the process. Where it cannot be
+// had, the entry stays empty: a missing entry point.
+template <typename Fn>
+Fn ShellEntry(Fn& slot, const char* name)
+{
+    HMODULE shell = LoadLibraryW(L"shell32.dll");
+    slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(shell ? GetProcAddress(shell, name) : nullptr));
+    return Entry(slot);
+}
+
 HINSTANCE WINAPI ShellExecuteOnFirstUse(HWND hwnd, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
                                         INT show)
 {
-    HMODULE shell = LoadLibraryW(L"shell32.dll");
-    auto real = reinterpret_cast<decltype(&::ShellExecuteA)>(
-        reinterpret_cast<void*>(shell ? GetProcAddress(shell, "ShellExecuteA") : nullptr));
-    api().ShellExecuteA = real;
-    return Entry(real)(hwnd, verb, file, parameters, directory, show);
+    return ShellEntry(api().ShellExecuteA, "ShellExecuteA")(hwnd, verb, file, parameters, directory, show);
+}
+
+BOOL WINAPI ShellExecuteExOnFirstUse(SHELLEXECUTEINFOW* info)
+{
+    return ShellEntry(api().ShellExecuteExW, "ShellExecuteExW")(info);
 }
 
 }  // namespace
 
 Api& api()
 {
-    static Api windows{::GetCurrentProcess, ::OpenProcessToken,     ::LookupPrivilegeValueA, ::AdjustTokenPrivileges,
-                       ::ExitWindowsEx,     ::GetWindowsDirectoryA, ShellExecuteOnFirstUse};
+    static Api windows{::GetCurrentProcess,     ::OpenProcessToken, ::LookupPrivilegeValueA,
+                       ::AdjustTokenPrivileges, ::ExitWindowsEx,    ::GetWindowsDirectoryA,
+                       ShellExecuteOnFirstUse,  ShellExecuteExOnFirstUse};
     return windows;
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 #include <windows.h>
+#include <shellapi.h>
 
 #include "runtime/errors.h"
 
 namespace sys {
 
 // The Windows calls of this layer that a test cannot make for real (they restart
-// the machine, open a browser, or answer from the one Windows directory there is).
+// the machine, open a browser or an elevation prompt, or answer from the one Windows
+// directory there is).
 // The program's own build fills the table with Windows' own functions.
 struct Api {
     HANDLE(WINAPI* GetCurrentProcess)();
@@ -16,6 +18,7 @@ struct Api {
     BOOL(WINAPI* ExitWindowsEx)(UINT, DWORD);
     UINT(WINAPI* GetWindowsDirectoryA)(LPSTR, UINT);
     HINSTANCE(WINAPI* ShellExecuteA)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+    BOOL(WINAPI* ShellExecuteExW)(SHELLEXECUTEINFOW*);
 };
 
 Api& api();

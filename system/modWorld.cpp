@@ -41,4 +41,21 @@ void OpenWebPage(runtime::Form& aForm, std::wstring& aAddress)
     }
 }
 
+bool RunAsAdministrator(HWND aOwner, const std::wstring& aFile, const std::wstring& aFolder)
+{
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOASYNC;  // the caller ends right after; let the start finish first
+    info.hwnd = aOwner;
+    info.lpVerb = L"runas";
+    info.lpFile = aFile.c_str();
+    info.lpDirectory = aFolder.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    try {
+        return sys::Entry(sys::api().ShellExecuteExW)(&info) != FALSE;
+    } catch (const runtime::Error&) {
+        return false;  // no shell to ask: nothing started
+    }
+}
+
 }  // namespace modWorld

@@ -13,4 +13,9 @@ std::wstring GetWindowsDir();
 // A run-time error on the way is shown as a prompt and goes no further.
 void OpenWebPage(runtime::Form& aForm, std::wstring& aAddress);
 
+// Starts aFile without arguments in aFolder through the shell's "runas" verb: the
+// elevation prompt since Vista, the "Run as" dialog on XP. True once it has started;
+// false when the user declined or the shell could not start it.
+bool RunAsAdministrator(HWND aOwner, const std::wstring& aFile, const std::wstring& aFolder);
+
 }  // namespace modWorld

@@ -39,6 +39,35 @@ bool DeleteWormFile()
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+std::wstring OwnExecutable() { return runtime::JoinPath(app::Path(), app::ExeName() + L".exe"); }
+
+// A value that the registry says is not there: reading it is allowed and finds nothing.
+bool Absent(HKEY root, const wchar_t* key, const wchar_t* name)
+{
+    DWORD type;
+    std::wstring text;
+    return runtime::QueryValue(root, key, name, type, text) == ERROR_FILE_NOT_FOUND;
+}
+
+// What the first phase must have left before it may claim success and restart: the
+// program starts at the next logon, and the worm does not.
+bool FirstPhaseDone(const std::wstring& command)
+{
+    DWORD type = REG_NONE;
+    std::wstring text;
+    return runtime::QueryValue(HKEY_LOCAL_MACHINE, OwnRunKey, OwnRunValue, type, text) == ERROR_SUCCESS &&
+           type == REG_SZ && text == command && Absent(HKEY_LOCAL_MACHINE, WormRunKey, WormRunValue) &&
+           Absent(HKEY_CURRENT_USER, WormRunKey, WormRunValue);
+}
+
+// Asks QUESTION and, on Yes, starts the program again as administrator. True once the
+// new instance has started.
+bool OfferAdministrator(window::frmMain& form, const wchar_t* question)
+{
+    if (runtime::MsgBox(question, MB_ICONEXCLAMATION | MB_YESNO, L"Eliminación incompleta") != IDYES) return false;
+    return modWorld::RunAsAdministrator(form.hWnd(), OwnExecutable(), app::Path());
+}
+
 }  // namespace
 
 // Runs in continue-on-error mode: a statement that fails is skipped.
@@ -49,44 +78,51 @@ void Removal::Form_Load(window::frmMain& form)
     Complete(form);
 }
 
-// The run after the restart, inside Form_Load: the window is never shown.
+// The run after the restart, inside Form_Load: the window is never shown. Each step
+// counts only once it is seen done; at the first that is not, the later ones are not
+// taken, so that the Run value and the flag still bring the next start back here.
 void Removal::Complete(window::frmMain& form)
 {
     Resume([&] { form.Hide(); });
-    bool removed = false;
-    Resume([&] { removed = DeleteWormFile(); });
-    if (!removed) {
-        // The Run value and the flag stay, so that the next start tries again.
+    bool done = false;
+    Resume([&] { done = DeleteWormFile(); });
+    if (done) {
         Resume([&] {
-            runtime::MsgBox(L"No se ha podido eliminar el archivo del virus (winppr32.exe). Vuelva a ejecutar este "
-                            L"programa como administrador para completar la eliminación.",
-                            MB_ICONEXCLAMATION | MB_OK, L"Eliminación incompleta");
+            HKEY root = HKEY_LOCAL_MACHINE;
+            std::wstring key = OwnRunKey, name = OwnRunValue;
+            basRegistry::DeleteValue(root, key, name);
         });
-        Resume([&] { form.Unload(); });
-        Resume([&] { runtime::End(); });
-        return;
+        done = false;
+        Resume([&] { done = Absent(HKEY_LOCAL_MACHINE, OwnRunKey, OwnRunValue); });
     }
-    Resume([&] {
-        HKEY root = HKEY_LOCAL_MACHINE;
-        std::wstring key = OwnRunKey, name = OwnRunValue;
-        basRegistry::DeleteValue(root, key, name);
-    });
-    Resume([&] { runtime::SaveSetting(app::Title, FlagSection, FlagKey, L"0"); });
-    Resume([&] {
-        runtime::MsgBox(L"Virus eliminado por completo. No olvide visitar nuestra web donde encontrará otros "
-                        L"productos de su utilidad.",
-                        MB_ICONINFORMATION, L"Eliminación completada.");
-    });
+    if (done) {
+        Resume([&] { runtime::SaveSetting(app::Title, FlagSection, FlagKey, L"0"); });
+        done = false;
+        Resume([&] { done = runtime::GetSetting(app::Title, FlagSection, FlagKey) == L"0"; });
+    }
+    if (done) {
+        Resume([&] {
+            runtime::MsgBox(L"Virus eliminado por completo. No olvide visitar nuestra web donde encontrará otros "
+                            L"productos de su utilidad.",
+                            MB_ICONINFORMATION, L"Eliminación completada.");
+        });
+    } else {
+        Resume([&] {
+            OfferAdministrator(form, L"No se ha podido completar la eliminación del virus. ¿Desea ejecutar ahora este "
+                                     L"programa como administrador para terminarla?");
+        });
+    }
     Resume([&] { form.Unload(); });
     Resume([&] { runtime::End(); });
 }
 
 // Untrapped: a run-time error ends the program with the runtime's report.
-void Removal::cmdBegin_Click(window::frmMain&)
+void Removal::cmdBegin_Click(window::frmMain& form)
 {
     // Quoted: with spaces in an unquoted path, Windows would try "C:\Program.exe"
     // and the like first, at every logon.
-    runtime::Variant command = L"\"" + runtime::JoinPath(app::Path(), app::ExeName() + L".exe") + L"\"";
+    const std::wstring quoted = L"\"" + OwnExecutable() + L"\"";
+    runtime::Variant command = quoted;
     HKEY machine = HKEY_LOCAL_MACHINE, user = HKEY_CURRENT_USER;
     std::wstring ownKey = OwnRunKey, ownName = OwnRunValue, wormKey = WormRunKey, wormName = WormRunValue;
     long type = REG_SZ;
@@ -94,6 +130,17 @@ void Removal::cmdBegin_Click(window::frmMain&)
     basRegistry::WriteValue(machine, ownKey, ownName, command, type);
     basRegistry::DeleteValue(machine, wormKey, wormName);
     basRegistry::DeleteValue(user, wormKey, wormName);
+    // Without administrator rights the machine-wide Run key is read-only: a restart
+    // would close the user's programs for nothing, and the worm would start again.
+    if (!FirstPhaseDone(quoted)) {
+        if (OfferAdministrator(form, L"No se ha podido completar la primera fase de la eliminación: puede que este "
+                                     L"programa necesite permisos de administrador. ¿Desea ejecutarlo ahora como "
+                                     L"administrador?")) {
+            form.Unload();
+            runtime::End();
+        }
+        return;
+    }
     runtime::SaveSetting(app::Title, FlagSection, FlagKey, L"1");
     runtime::MsgBox(L"El virus ha sido eliminado con éxito de su equipo. Ahora se reiniciará su PC.",
                     MB_ICONINFORMATION, L"Virus eliminado");

@@ -2,15 +2,15 @@
 
 namespace test {
 
-ScratchKey::ScratchKey(const std::wstring& name) : path(L"Software\\TarquelinTests\\" + name)
+ScratchKey::ScratchKey(const std::wstring& name, HKEY r) : root(r), path(L"Software\\TarquelinTests\\" + name)
 {
-    RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
+    RegDeleteTreeW(root, path.c_str());
     HKEY key;
-    RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     RegCloseKey(key);
 }
 
-ScratchKey::~ScratchKey() { RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str()); }
+ScratchKey::~ScratchKey() { RegDeleteTreeW(root, path.c_str()); }
 
 bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& type, std::string& bytes)
 {

@@ -47,12 +47,13 @@ private:
     sys::Api saved_;
 };
 
-// A key below HKCU\Software for one test, deleted with everything under it afterwards.
+// A key below ROOT\Software for one test, deleted with everything under it afterwards.
 class ScratchKey {
 public:
-    explicit ScratchKey(const std::wstring& name);
+    explicit ScratchKey(const std::wstring& name, HKEY root = HKEY_CURRENT_USER);
     ~ScratchKey();
-    std::wstring path;  // relative to HKEY_CURRENT_USER
+    HKEY root;
+    std::wstring path;  // relative to root
 };
 
 // Reads a value's type and raw bytes; false when it is missing.

@@ -24,9 +24,9 @@ long ErrorOf(auto&& statement)
 
 }  // namespace
 
-TEST(Settings, StoredAsRegSzUnderSoftwareApplicationSection)
+TEST(Settings, StoredMachineWideAsRegSzUnderSoftwareApplicationSection)
 {
-    test::ScratchKey scratch(L"App");
+    test::ScratchKey scratch(L"App", HKEY_LOCAL_MACHINE);
     const std::wstring app = L"TarquelinTests\\App";
     EXPECT_EQ(GetSetting(app, L"BOOTED", L"Value"), L"");
     EXPECT_EQ(GetSetting(app, L"BOOTED", L"Value", L"dflt"), L"dflt");
@@ -34,7 +34,7 @@ TEST(Settings, StoredAsRegSzUnderSoftwareApplicationSection)
     SaveSetting(app, L"BOOTED", L"Value", L"1");
     DWORD type = 0;
     std::string bytes;
-    ASSERT_TRUE(test::ReadValue(HKEY_CURRENT_USER, scratch.path + L"\\BOOTED", L"Value", type, bytes));
+    ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, scratch.path + L"\\BOOTED", L"Value", type, bytes));
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(bytes, std::string("1\0", 2));
     SaveSetting(app, L"BOOTED", L"Value", L"0");
@@ -43,9 +43,9 @@ TEST(Settings, StoredAsRegSzUnderSoftwareApplicationSection)
 
 TEST(Settings, ValueThatIsNotTextReadsAsDefault)
 {
-    test::ScratchKey scratch(L"App");
+    test::ScratchKey scratch(L"App", HKEY_LOCAL_MACHINE);
     HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (scratch.path + L"\\S").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, (scratch.path + L"\\S").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &key, nullptr),
               ERROR_SUCCESS);
     DWORD one = 1;

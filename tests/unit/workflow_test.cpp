@@ -22,6 +22,11 @@ const std::wstring kFlagKey = L"Software\\Kestrova Zelvy Remover\\BOOTED";
 
 std::vector<UINT> exitRequests;
 std::vector<std::string> openedPages;
+struct Elevation {
+    std::wstring verb, file, parameters, folder;
+};
+std::vector<Elevation> elevations;
+BOOL elevationStarts = TRUE;
 BOOL WINAPI RecordExit(UINT flags, DWORD)
 {
     exitRequests.push_back(flags);
@@ -31,6 +36,12 @@ HINSTANCE WINAPI RecordShell(HWND, LPCSTR, LPCSTR file, LPCSTR, LPCSTR, INT)
 {
     openedPages.push_back(file);
     return reinterpret_cast<HINSTANCE>(42);
+}
+BOOL WINAPI RecordShellEx(SHELLEXECUTEINFOW* info)
+{
+    elevations.push_back({info->lpVerb, info->lpFile, info->lpParameters ? info->lpParameters : L"(none)",
+                          info->lpDirectory});
+    return elevationStarts;
 }
 UINT WINAPI NoWindowsDirectory(LPSTR, UINT) { return 0; }
 
@@ -59,6 +70,19 @@ void Remove(HKEY root, const std::wstring& key, const std::wstring& name)
     RegCloseKey(h);
 }
 
+// The access list of the machine-wide Run key: "D:P(A;;KRWD;;;WD)" is what a user
+// without administrator rights meets.
+void SetRunKeyDacl(const wchar_t* sddl)
+{
+    HKEY run;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRun.c_str(), 0, READ_CONTROL | WRITE_DAC, &run), ERROR_SUCCESS);
+    PSECURITY_DESCRIPTOR sd;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr);
+    EXPECT_EQ(RegSetKeySecurity(run, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
+    LocalFree(sd);
+    RegCloseKey(run);
+}
+
 std::wstring WormPath()
 {
     wchar_t dir[MAX_PATH];
@@ -79,9 +103,12 @@ protected:
     {
         exitRequests.clear();
         openedPages.clear();
+        elevations.clear();
+        elevationStarts = TRUE;
         sys::api().ExitWindowsEx = RecordExit;
         sys::api().ShellExecuteA = RecordShell;
-        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Kestrova Zelvy Remover");
+        sys::api().ShellExecuteExW = RecordShellEx;
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Kestrova Zelvy Remover");
         Remove(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover");
         SetFileAttributesW(WormPath().c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(WormPath().c_str());
@@ -89,6 +116,7 @@ protected:
     void TearDown() override
     {
         form.reset();
+        SetRunKeyDacl(L"D:P(A;;KA;;;WD)");
         SetUp();
         Remove(HKEY_LOCAL_MACHINE, kRun, L"TrayX");
         Remove(HKEY_CURRENT_USER, kRun, L"TrayX");
@@ -117,14 +145,14 @@ protected:
 TEST_F(Workflow, OnlyAFlagOfExactlyOneRunsTheCompletion)
 {
     for (std::optional<std::wstring> flag : {std::optional<std::wstring>{}, {L""}, {L"0"}, {L"1 "}, {L"01"}}) {
-        if (flag) SetText(HKEY_CURRENT_USER, kFlagKey, L"Value", *flag);
+        if (flag) SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", *flag);
         window::frmMain& f = Start();
         EXPECT_TRUE(IsWindowVisible(f.hWnd())) << (flag ? "'" : "") << (flag ? *flag : L"missing").c_str();
         EXPECT_EQ(f.cmdBegin.Tag, flag.value_or(L""));
         EXPECT_TRUE(desktop.messages.empty());
         form.reset();
     }
-    SetText(HKEY_CURRENT_USER, kFlagKey, L"Value", L"1");
+    SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"1");
     window::frmMain& f = Start();
     EXPECT_FALSE(IsWindow(f.cmdBegin.hwnd));  // never shown, unloaded at the end
     EXPECT_EQ(Titles(), std::vector<std::wstring>{L"Eliminación completada."});
@@ -145,7 +173,7 @@ TEST_F(Workflow, BeginRegistersTheProgramDeletesTrayXAndRestarts)
         EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"TrayX"));
         EXPECT_FALSE(Text(HKEY_CURRENT_USER, kRun, L"TrayX"));
         EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Other"), L"keep me");
-        EXPECT_EQ(runtime::GetSetting(runtime::app::Title, L"BOOTED", L"Value"), L"1");
+        EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
         ASSERT_EQ(desktop.messages.size(), static_cast<size_t>(press));
         const test::Message& m = desktop.messages.back();
         EXPECT_EQ(m.text, L"El virus ha sido eliminado con éxito de su equipo. Ahora se reiniciará su PC.");
@@ -157,40 +185,66 @@ TEST_F(Workflow, BeginRegistersTheProgramDeletesTrayXAndRestarts)
     EXPECT_EQ(desktop.ends, 0);
 }
 
-TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyGoesOn)
+TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministrator)
 {
-    HKEY run;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRun.c_str(), 0, READ_CONTROL | WRITE_DAC, &run), ERROR_SUCCESS);
-    auto setDacl = [&](const wchar_t* sddl) {
-        PSECURITY_DESCRIPTOR sd;
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr);
-        EXPECT_EQ(RegSetKeySecurity(run, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
-        LocalFree(sd);
-    };
-    setDacl(L"D:P(A;;KRWD;;;WD)");
+    SetText(HKEY_LOCAL_MACHINE, kRun, L"TrayX", L"C:\\windows\\winppr32.exe");
+    SetText(HKEY_CURRENT_USER, kRun, L"TrayX", L"C:\\windows\\winppr32.exe");
+    SetRunKeyDacl(L"D:P(A;;KRWD;;;WD)");
     window::frmMain& f = Start();
-    SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdBegin.hwnd));
-    setDacl(L"D:P(A;;KA;;;WD)");
-    RegCloseKey(run);
-
+    auto press = [&] {
+        SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdBegin.hwnd));
+    };
+    desktop.answer = IDNO;
+    press();
     ASSERT_EQ(desktop.messages.size(), 3u);
     EXPECT_EQ(desktop.messages[0].text, L"RegOpenKey error - 5");
     EXPECT_EQ(desktop.messages[1].text, L"SetValue error - 6");
-    EXPECT_EQ(desktop.messages[2].title, L"Virus eliminado");
+    EXPECT_EQ(desktop.messages[2].text, L"No se ha podido completar la primera fase de la eliminación: puede que "
+                                        L"este programa necesite permisos de administrador. ¿Desea ejecutarlo "
+                                        L"ahora como administrador?");
+    EXPECT_EQ(desktop.messages[2].style, 52u);
+    EXPECT_EQ(desktop.messages[2].title, L"Eliminación incompleta");
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
-    EXPECT_EQ(runtime::GetSetting(runtime::app::Title, L"BOOTED", L"Value"), L"1");
-    EXPECT_EQ(exitRequests, std::vector<UINT>{7u});
+    EXPECT_TRUE(Text(HKEY_LOCAL_MACHINE, kRun, L"TrayX"));  // the worm would start again
+    EXPECT_FALSE(Text(HKEY_CURRENT_USER, kRun, L"TrayX"));
+    EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
+    EXPECT_TRUE(exitRequests.empty());
+    EXPECT_TRUE(elevations.empty());
+    EXPECT_TRUE(IsWindowVisible(f.hWnd()));
+
+    // Yes, but the user declines the elevation prompt: the window stays.
+    desktop.answer = IDYES;
+    elevationStarts = FALSE;
+    press();
+    EXPECT_EQ(elevations.size(), 1u);
+    EXPECT_TRUE(IsWindowVisible(f.hWnd()));
+    EXPECT_EQ(desktop.ends, 0);
+
+    elevationStarts = TRUE;
+    press();
+    ASSERT_EQ(elevations.size(), 2u);
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    EXPECT_EQ(elevations[1].verb, L"runas");
+    EXPECT_EQ(elevations[1].file, exe);
+    EXPECT_EQ(elevations[1].parameters, L"(none)");
+    EXPECT_EQ(elevations[1].folder, runtime::app::Path());
+    EXPECT_EQ(desktop.ends, 1);
+    EXPECT_FALSE(IsWindow(f.cmdBegin.hwnd));
+    EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
+    EXPECT_TRUE(exitRequests.empty());
+    for (const test::Message& m : desktop.messages) EXPECT_NE(m.title, L"Virus eliminado");
 }
 
 TEST_F(Workflow, CompletionDeletesAReadOnlyWormFileAndUndoesTheStartUpEntry)
 {
     PlantWorm(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     SetText(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover", L"\"C:\\x.exe\"");
-    SetText(HKEY_CURRENT_USER, kFlagKey, L"Value", L"1");
+    SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"1");
     Start();
     EXPECT_FALSE(WormPresent());
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
-    EXPECT_EQ(runtime::GetSetting(runtime::app::Title, L"BOOTED", L"Value"), L"0");
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"0");
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0].text, L"Virus eliminado por completo. No olvide visitar nuestra web donde "
                                         L"encontrará otros productos de su utilidad.");
@@ -199,32 +253,47 @@ TEST_F(Workflow, CompletionDeletesAReadOnlyWormFileAndUndoesTheStartUpEntry)
 
     // Without the worm file or the Run value (started by hand), the rest runs the same.
     desktop.messages.clear();
-    SetText(HKEY_CURRENT_USER, kFlagKey, L"Value", L"1");
+    SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"1");
     Start();
     EXPECT_EQ(Titles(), std::vector<std::wstring>{L"Eliminación completada."});
-    EXPECT_EQ(runtime::GetSetting(runtime::app::Title, L"BOOTED", L"Value"), L"0");
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"0");
 }
 
-TEST_F(Workflow, AFileThatStaysOnDiskKeepsTheFlagAndTheRunValue)
+TEST_F(Workflow, AnIncompleteCompletionKeepsTheFlagAndTheRunValueAndOffersToRunAsAdministrator)
 {
-    const std::wstring incomplete = L"No se ha podido eliminar el archivo del virus (winppr32.exe). Vuelva a ejecutar "
-                                    L"este programa como administrador para completar la eliminación.";
+    const std::wstring question = L"No se ha podido completar la eliminación del virus. ¿Desea ejecutar ahora este "
+                                  L"programa como administrador para terminarla?";
     PlantWorm();
     HANDLE lock = CreateFileW(WormPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     SetText(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover", L"\"C:\\x.exe\"");
-    SetText(HKEY_CURRENT_USER, kFlagKey, L"Value", L"1");
-    Start();
+    SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"1");
+    for (int answer : {IDNO, IDYES}) {
+        desktop.answer = answer;
+        Start();
+    }
     CloseHandle(lock);
     EXPECT_TRUE(WormPresent());
-    ASSERT_EQ(desktop.messages.size(), 1u);
-    EXPECT_EQ(desktop.messages[0].text, incomplete);
-    EXPECT_EQ(desktop.messages[0].style, 48u);
+    ASSERT_EQ(desktop.messages.size(), 2u);
+    EXPECT_EQ(desktop.messages[0].text, question);
+    EXPECT_EQ(desktop.messages[0].style, 52u);
     EXPECT_EQ(desktop.messages[0].title, L"Eliminación incompleta");
-    EXPECT_EQ(desktop.ends, 1);
+    EXPECT_EQ(desktop.ends, 2);  // with either answer
+    ASSERT_EQ(elevations.size(), 1u);
+    EXPECT_EQ(elevations[0].verb, L"runas");
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"C:\\x.exe\"");
-    EXPECT_EQ(runtime::GetSetting(runtime::app::Title, L"BOOTED", L"Value"), L"1");
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
+
+    // The Run value cannot be deleted: the flag stays "1" with it.
+    SetRunKeyDacl(L"D:P(A;;KR;;;WD)");
+    desktop.messages.clear();
+    Start();
+    EXPECT_FALSE(WormPresent());
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"C:\\x.exe\"");
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, question);
 
     // An unknown Windows directory deletes nothing, not even at the drive root.
     sys::api().GetWindowsDirectoryA = NoWindowsDirectory;
@@ -234,8 +303,8 @@ TEST_F(Workflow, AFileThatStaysOnDiskKeepsTheFlagAndTheRunValue)
     EXPECT_NE(GetFileAttributesW(L"\\winppr32.exe"), INVALID_FILE_ATTRIBUTES);
     DeleteFileW(L"\\winppr32.exe");
     ASSERT_EQ(desktop.messages.size(), 1u);
-    EXPECT_EQ(desktop.messages[0].text, incomplete);
-    EXPECT_EQ(runtime::GetSetting(runtime::app::Title, L"BOOTED", L"Value"), L"1");
+    EXPECT_EQ(desktop.messages[0].text, question);
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
 }
 
 TEST_F(Workflow, ExitTouchesNothingAndTheLinkOpensThePageEachClick)
@@ -252,7 +321,7 @@ TEST_F(Workflow, ExitTouchesNothingAndTheLinkOpensThePageEachClick)
     EXPECT_FALSE(IsWindow(f.cmdExit.hwnd));
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
     HKEY settings;
-    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Kestrova Zelvy Remover", 0, KEY_READ, &settings),
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Kestrova Zelvy Remover", 0, KEY_READ, &settings),
               ERROR_SUCCESS);
     EXPECT_TRUE(desktop.messages.empty());
     EXPECT_TRUE(exitRequests.empty());
