@@ -38,7 +38,7 @@ std::wstring Folder()
 bool SetFlag()
 {
     HKEY key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Kestrova Zelvy Remover\\BOOTED", 0, nullptr, 0, KEY_SET_VALUE,
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Kestrova Zelvy Remover\\BOOTED", 0, nullptr, 0, KEY_SET_VALUE,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
     LONG status = RegSetValueExW(key, L"Value", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1"), 2 * sizeof(wchar_t));

@@ -2,6 +2,7 @@
 // the same Wine session:
 //   probe window TITLE              client origin and size of the top-level window TITLE
 //   probe message TITLE             the text of the message box TITLE
+//   probe dialog                    title and text of any message box on the screen
 //   probe point window|message TITLE ID   screen centre of control ID of that window
 //   probe hold FILE                 keeps FILE open without delete sharing until killed
 //   probe protect KEY SDDL          sets the DACL of HKLM\KEY; prints the one it had
@@ -22,16 +23,16 @@ void PrintUtf8(const wchar_t* text)
 }
 
 // Only a window that is on the screen counts: the main window is made hidden, and a
-// message box shares its title with the main window.
+// message box shares its title with the main window. A null title matches any.
 HWND FindVisible(const std::wstring& kind, const wchar_t* title)
 {
-    const wchar_t* cls = kind == L"message" ? L"#32770" : nullptr;
+    const wchar_t* cls = kind != L"window" ? L"#32770" : nullptr;
     for (int i = 0; i < 600; ++i, Sleep(100)) {
         for (HWND hwnd = nullptr; (hwnd = FindWindowExW(nullptr, hwnd, cls, title));) {
             wchar_t name[64] = L"";
             GetClassNameW(hwnd, name, 64);
             bool isMessage = std::wstring(name) == L"#32770";
-            if (IsWindowVisible(hwnd) && isMessage == (kind == L"message")) return hwnd;
+            if (IsWindowVisible(hwnd) && isMessage == (kind != L"window")) return hwnd;
         }
     }
     return nullptr;
@@ -84,6 +85,16 @@ int wmain(int argc, wchar_t** argv)
         RECT r;
         GetWindowRect(control, &r);
         std::printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        return 0;
+    }
+    if (what == L"dialog" && argc == 2) {
+        HWND hwnd = FindVisible(what, nullptr);
+        if (!hwnd) return 1;
+        wchar_t text[512];
+        GetWindowTextW(hwnd, text, 512);
+        PrintUtf8(text);
+        GetDlgItemTextW(hwnd, 0xFFFF, text, 512);
+        PrintUtf8(text);
         return 0;
     }
     if ((what != L"window" && what != L"message") || argc != 3) return 2;

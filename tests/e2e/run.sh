@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # End to end: the real tarquelin.exe under Wine on the display, driven from outside
 # Wine, because the forced restart ends every process of the Wine session. Expects
-# tools/lib/env.sh's environment (fresh prefix, display, build).
-set -euo pipefail
+# tools/lib/env.sh's environment (fresh prefix, display, build). A step that fails
+# counts as a failed check and the run goes on to its summary; every wait is bounded.
+set -uo pipefail
 source "$(dirname "$0")/../../tools/lib/traces.sh"
 SHOTS=$BUILD/screenshots
 mkdir -p "$SHOTS"
@@ -24,7 +25,14 @@ next_message() {
 }
 BEGUN="El virus ha sido eliminado con éxito de su equipo. Ahora se reiniciará su PC."
 DONE="Virus eliminado por completo. No olvide visitar nuestra web donde encontrará otros productos de su utilidad."
-INCOMPLETE="No se ha podido eliminar el archivo del virus (winppr32.exe). Vuelva a ejecutar este programa como administrador para completar la eliminación."
+FIRST_INCOMPLETE="No se ha podido completar la primera fase de la eliminación: puede que este programa necesite permisos de administrador. ¿Desea ejecutarlo ahora como administrador?"
+INCOMPLETE="No se ha podido completar la eliminación del virus. ¿Desea ejecutar ahora este programa como administrador para terminarla?"
+IDYES=6 IDNO=7
+
+# The machine Run key's access list goes back whatever happens, and the session ends.
+dacl=
+restore_dacl() { [ -z "$dacl" ] || wine "$PROBE" protect "${RUN_HKLM#HKLM\\}" "$dacl" >/dev/null && dacl=; }
+trap 'status=$?; restore_dacl; wineserver -k 2>/dev/null; exit $status' EXIT
 
 # Security set on a key lives in the wineserver only, so one server serves the whole run.
 wineserver -k 2>/dev/null || true
@@ -37,12 +45,13 @@ press() {  # press key|mouse KIND TITLE ID KEYS
     if [ "$1" = key ]; then xdotool key "$5"; else click "$2" "$3" "$4"; fi
 }
 
-# A program that is not ours, running in the session when the restart comes.
-start_bystander() { wine "$PROBE" window "no such window" >/dev/null 2>&1 & BYSTANDER=$!; }
+# A program that is not ours, running in the session until it is ended.
+start_bystander() { wine "$PROBE" hold 'C:\windows\win.ini' >/dev/null 2>&1 & BYSTANDER=$!; }
 session_ended() {  # the program PID and the bystander were both ended by the restart
     for _ in $(seq 300); do alive "$1" || alive "$BYSTANDER" || return 0; sleep 0.2; done
     return 1
 }
+ended() { for _ in $(seq 150); do alive "$1" || return 0; sleep 0.2; done; return 1; }
 
 # -- first start: the window, where it belongs, without a taskbar button; exit by Alt+S
 plant_traces
@@ -50,10 +59,10 @@ before=$(snapshot)
 wine "$PROGRAM" >/dev/null 2>&1 &
 geometry=$(wine "$PROBE" window "$TITLE" | tr -d '\r')
 check "window client area 513x381 at (178,182)" is "$geometry" "178 182 513 381"
-xid=$(xdotool search --sync --onlyvisible --name "^$TITLE\$" | head -1)
-check "no taskbar entry" bash -c "xprop -id $xid _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR"
+xid=$(timeout 60 xdotool search --sync --onlyvisible --name "^$TITLE\$" | head -1)
+check "no taskbar entry" bash -c "xprop -id '$xid' _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR"
 sleep 1
-import -window root "$SHOTS/window.png"
+timeout 30 import -window root "$SHOTS/window.png"
 check "screenshot written" [ -s "$SHOTS/window.png" ]
 echo "screenshot: $SHOTS/window.png"
 focus_main
@@ -70,7 +79,7 @@ removal() {
     plant_traces
     local others; others=$(other_values)
     wine "$PROGRAM" >/dev/null 2>&1 & first=$!
-    wine "$PROBE" window "$TITLE" >/dev/null
+    check "$by: window shown" wine "$PROBE" window "$TITLE" >/dev/null
     focus_main
     press "$by" window "$TITLE" 102 alt+c
     check "$by: first phase's message" is "$(message "Virus eliminado")" "$BEGUN"
@@ -78,13 +87,13 @@ removal() {
     check "$by: both TrayX values gone" no_trayx
     check "$by: flag set to 1" is "$(flag)" 1
     start_bystander
-    import -window root "$SHOTS/restart-$by.png"
+    timeout 30 import -window root "$SHOTS/restart-$by.png"
     press "$by" message "Virus eliminado" 1 Return
     check "$by: the restart ends the session" session_ended $first
     # Nothing here starts the program: Wine's logon does, from the Run value.
     check "$by: started again at logon, completion message" is "$(message "Eliminación completada.")" "$DONE"
     check "$by: main window never shown" bash -c "! xdotool search --onlyvisible --name '^$TITLE\$' >/dev/null"
-    import -window root "$SHOTS/completion-$by.png"
+    timeout 30 import -window root "$SHOTS/completion-$by.png"
     press "$by" message "Eliminación completada." 1 Return
     check "$by: program ends after the message" wait_gone
     check "$by: worm file deleted" [ ! -e "$WORM" ]
@@ -101,16 +110,16 @@ echo "stand-in for the worm's file" > "$WORM"
 wine reg add "$SETTINGS\\BOOTED" /v Value /d 1 /f >/dev/null
 wine reg add "$RUN_HKLM" /v 'Zelvy Remover' /d "\"$PROGRAM\"" /f >/dev/null
 wine "$PROBE" hold 'C:\windows\winppr32.exe' > "$BUILD/hold.out" 2>/dev/null & locker=$!
-timeout 60 bash -c "until grep -q held '$BUILD/hold.out'; do sleep 0.2; done"
+check "locked: file held" timeout 60 bash -c "until grep -q held '$BUILD/hold.out'; do sleep 0.2; done"
 wine wineboot >/dev/null 2>&1 &  # a logon
-check "locked: incomplete message" is "$(message "Eliminación incompleta")" "$INCOMPLETE"
-import -window root "$SHOTS/incomplete.png"
-xdotool key Return
+check "locked: asks to run as administrator" is "$(message "Eliminación incompleta")" "$INCOMPLETE"
+timeout 30 import -window root "$SHOTS/incomplete.png"
+click message "Eliminación incompleta" $IDNO
 check "locked: program ends" wait_gone
 check "locked: worm file still there" [ -e "$WORM" ]
 check "locked: own Run value kept" has_value "$RUN_HKLM" "Zelvy Remover"
 check "locked: flag kept at 1" is "$(flag)" 1
-kill $locker; wait $locker 2>/dev/null || true
+kill $locker; wait $locker 2>/dev/null
 wine "$PROGRAM" >/dev/null 2>&1 &  # by hand, once the lock is gone
 check "unlocked: completion message" is "$(message "Eliminación completada.")" "$DONE"
 xdotool key Return
@@ -119,29 +128,46 @@ check "unlocked: worm file deleted" [ ! -e "$WORM" ]
 check "unlocked: own Run value removed" absent "$RUN_HKLM" "Zelvy Remover"
 check "unlocked: flag cleared to 0" is "$(flag)" 0
 
-# -- the machine-wide Run key read-only for the user
-wine reg delete "$SETTINGS" /f >/dev/null 2>&1 || true
+# -- the machine-wide Run key read-only for the user: no false success, no restart
+wine reg delete "$SETTINGS" /f >/dev/null 2>&1
 plant_traces
 others=$(other_values)
 dacl=$(wine "$PROBE" protect "${RUN_HKLM#HKLM\\}" 'D:P(A;;KRWD;;;WD)' | tr -d '\r')
+check "read-only: access list set" [ -n "$dacl" ]
 wine "$PROGRAM" >/dev/null 2>&1 & first=$!
-wine "$PROBE" window "$TITLE" >/dev/null
-focus_main
-xdotool key alt+c
-check "read-only: open error first" is "$(message "$TITLE")" "RegOpenKey error - 5"
-xdotool key Return
-check "read-only: then the write error" is "$(next_message "$TITLE" "RegOpenKey error - 5")" "SetValue error - 6"
-xdotool key Return
-check "read-only: then the first phase's message" is "$(message "Virus eliminado")" "$BEGUN"
-check "read-only: no own Run value" absent "$RUN_HKLM" "Zelvy Remover"
-check "read-only: user's TrayX gone" absent "$RUN_HKCU" TrayX
-check "read-only: flag set to 1" is "$(flag)" 1
+begin_without_rights() {  # presses Comenzar and goes through WriteValue's two messages
+    focus_main
+    xdotool key alt+c
+    check "read-only $1: open error first" is "$(message "$TITLE")" "RegOpenKey error - 5"
+    xdotool key Return
+    check "read-only $1: then the write error" is "$(next_message "$TITLE" "RegOpenKey error - 5")" "SetValue error - 6"
+    xdotool key Return
+    check "read-only $1: asks to run as administrator" is "$(message "Eliminación incompleta")" "$FIRST_INCOMPLETE"
+}
+check "read-only: window shown" wine "$PROBE" window "$TITLE" >/dev/null
+begin_without_rights no
 start_bystander
-xdotool key Return
-check "read-only: the restart ends the session" session_ended $first
-wine "$PROBE" protect "${RUN_HKLM#HKLM\\}" "$dacl" >/dev/null
+click message "Eliminación incompleta" $IDNO
+sleep 3  # a restart, were one requested, would have begun by now
+check "read-only no: the window stays" wine "$PROBE" window "$TITLE" >/dev/null
+check "read-only no: no restart, a bystander still runs" alive "$BYSTANDER"
+check "read-only no: no flag" is "$(flag)" ""
+check "read-only no: no own Run value" absent "$RUN_HKLM" "Zelvy Remover"
+check "read-only no: user's TrayX gone" absent "$RUN_HKCU" TrayX
+check "read-only no: machine's TrayX stays" has_value "$RUN_HKLM" TrayX
+begin_without_rights yes
+click message "Eliminación incompleta" $IDYES
+check "read-only yes: this instance ends" ended "$first"
+check "read-only yes: a new instance shows its window" wine "$PROBE" window "$TITLE" >/dev/null
+check "read-only yes: it is running" running
+check "read-only yes: still no flag" is "$(flag)" ""
+focus_main
+xdotool key alt+s
+check "read-only yes: the new instance exits" wait_gone
+kill "$BYSTANDER" 2>/dev/null
+restore_dacl
+check "read-only: access list restored" [ -z "$dacl" ]
 check "read-only: other start-up values unchanged" is "$(other_values)" "$others"
 
-wineserver -k
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,6 +1,11 @@
 # Sourced by tools/test, tools/demo and tools/bench: installs what is missing,
 # builds, and prepares a throwaway Wine prefix inside the build folder.
-set -euo pipefail
+set -eEuo pipefail
+# No silent exits: name the command that failed and where, then stop.
+trap 'echo "error: \"$BASH_COMMAND\" failed with status $? at ${BASH_SOURCE[0]}:$LINENO" >&2' ERR
+# Wine takes its ANSI code page from the locale, and the program's texts are code page
+# 1252: this locale gives 1252 (a Russian one would give 1251) and exists everywhere.
+export LC_ALL=C.UTF-8
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 export BUILD=${BUILD:-$ROOT/build}
@@ -12,7 +17,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 install_packages() {
-    local want=(cmake make python3 g++-mingw-w64-i686 mingw-w64-i686-dev wine wine32:i386
+    local want=(cmake make python3 g++-mingw-w64-i686 mingw-w64-i686-dev googletest wine wine32:i386
                 xvfb fonts-wine xdotool x11-utils imagemagick)
     # Without a 32-bit kernel ABI the i386 Wine loader runs under qemu's user-mode emulator.
     can_run_i386 || want+=(qemu-user-static)
@@ -46,11 +51,13 @@ enable_i386() {
 }
 
 # Optimised for size: the program computes next to nothing, and a smaller image is
-# less to load.
-build() {
-    cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
-          -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
-    cmake --build "$BUILD" -j"$(nproc)"
+# less to load. With the tests, which need GoogleTest's sources: configuring fails
+# without them rather than building no tests.
+build() {  # build [FOLDER [TARGET]]
+    local folder=${1:-$BUILD}
+    cmake -S "$ROOT" -B "$folder" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+          -DCMAKE_BUILD_TYPE=MinSizeRel -DTARQUELIN_TESTS=ON >/dev/null
+    cmake --build "$folder" -j"$(nproc)" ${2:+--target "$2"}
 }
 
 # A fresh prefix for every run, with Tahoma installed and Wine drawing its own

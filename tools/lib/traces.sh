@@ -3,7 +3,7 @@
 # drives the program's windows from Linux.
 RUN_HKLM='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 RUN_HKCU='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
-SETTINGS='HKCU\Software\Kestrova Zelvy Remover'
+SETTINGS='HKLM\Software\Kestrova Zelvy Remover'
 TITLE='Kestrova Zelvy Remover'
 WORM=$WINEPREFIX/drive_c/windows/winppr32.exe
 PROBE=$BUILD/tests/probe.exe
@@ -42,7 +42,8 @@ other_values() {
 }
 
 has_value() { wine reg query "$1" /v "$2" >/dev/null 2>&1; }
-flag() { wine reg query "$SETTINGS\\BOOTED" /v Value 2>/dev/null | tr -d '\r' | awk '/Value/ {print $3}'; }
+# The restart flag, or nothing when it is not set.
+flag() { { wine reg query "$SETTINGS\\BOOTED" /v Value 2>/dev/null || true; } | tr -d '\r' | awk '/Value/ {print $3}'; }
 
 print_state() {
     echo "  machine Run key:"; export_key "$RUN_HKLM" | grep '^"' | sed 's/^/    /'
@@ -54,8 +55,16 @@ print_state() {
 
 # Zombies left by Wine's session end do not count.
 alive() { local state; state=$(ps -o stat= -p "$1") && [[ $state != Z* ]]; }
-running() { pgrep -r R,S,D,T -f 'tarquelin\.exe' >/dev/null; }
+# A tarquelin.exe of this prefix: another run's, in another clone, is not ours.
+running() {
+    local pid
+    for pid in $(pgrep -r R,S,D,T -f 'tarquelin\.exe' || true); do
+        tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    done
+    return 1
+}
 wait_gone() { for _ in $(seq 300); do running || return 0; sleep 0.2; done; return 1; }
+wait_running() { for _ in $(seq 300); do running && return 0; sleep 0.2; done; return 1; }
 
 # The text of the visible message box TITLE, waiting for it to come.
 message() { wine "$PROBE" message "$1" | tr -d '\r'; }
@@ -67,8 +76,9 @@ click() { local at; at=$(point "$@") && xdotool mousemove $at click 1; }
 
 focus_main() {
     local xid
-    xid=$(xdotool search --sync --onlyvisible --name "^$TITLE\$" | head -1)
-    xdotool windowfocus --sync "$xid" 2>/dev/null || true
+    xid=$(timeout 60 xdotool search --sync --onlyvisible --name "^$TITLE\$" | head -1)
+    [ -n "$xid" ] && timeout 10 xdotool windowfocus --sync "$xid" 2>/dev/null
+    return 0
 }
 
 # Saves the visible window TITLE (frame included: Wine draws it) as FILE.
