@@ -1,6 +1,8 @@
-// Runs tarquelin.exe and its two references in turn, RUNS times each after one warm-up
-// round, and prints for every pair the median time from process start to its first
-// visible window and the median peak working set:
+// Runs tarquelin.exe and its references in turn, RUNS times each after one warm-up
+// round, and prints for each of its two runs the median time from process start to
+// the first visible window and the median peak working set, against a bare window or
+// message box with and without tarquelin.exe's manifest (which loads the themed
+// common controls):
 //   meter RUNS
 // The programs are taken from the meter's own folder. Before each run after the
 // restart the flag is set to "1", as the first phase leaves it.
@@ -104,26 +106,31 @@ int wmain(int argc, wchar_t** argv)
     Case cases[] = {
         {L"tarquelin.exe", L"KestrovaZelvyRemover", L"Kestrova Zelvy Remover", false, {}},
         {L"bare_window.exe", L"BareWindow", L"Bare window", false, {}},
+        {L"bare_window_manifest.exe", L"BareWindow", L"Bare window", false, {}},
         {L"tarquelin.exe", L"#32770", L"Eliminación completada.", true, {}},
         {L"bare_message.exe", L"#32770", L"Bare message", false, {}},
+        {L"bare_message_manifest.exe", L"#32770", L"Bare message", false, {}},
     };
+    constexpr int kGroup = 3;  // the program and its two references
     for (Case& c : cases)
         if (!Run(c, folder)) return 1;  // warm-up round: loads every DLL once
     for (Case& c : cases) c.samples.clear();
     for (int i = 0; i < runs; ++i)
-        for (int pair = 0; pair < 4; pair += 2) {
-            // Alternate which of the two goes first, so neither always follows the other.
-            int first = pair + i % 2, second = pair + 1 - i % 2;
-            if (!Run(cases[first], folder) || !Run(cases[second], folder)) return 1;
-        }
+        for (int group = 0; group < 2 * kGroup; group += kGroup)
+            // Rotate the order, so that none always follows another.
+            for (int k = 0; k < kGroup; ++k)
+                if (!Run(cases[group + (i + k) % kGroup], folder)) return 1;
 
-    const char* names[] = {"start-up to window", "completion to message"};
-    for (int pair = 0; pair < 2; ++pair) {
-        const Case &program = cases[2 * pair], &reference = cases[2 * pair + 1];
-        double ms = Median(program, &Sample::ms), refMs = Median(reference, &Sample::ms);
-        double kb = Median(program, &Sample::peakKb), refKb = Median(reference, &Sample::peakKb);
-        std::printf("%-22s %8.1f ms vs %8.1f ms  ratio %.3f\n", names[pair], ms, refMs, ms / refMs);
-        std::printf("%-22s %8.0f KB vs %8.0f KB  ratio %.3f\n", "  peak working set", kb, refKb, kb / refKb);
+    const char* names[] = {"start to main window", "start to completion"};
+    for (int g = 0; g < 2; ++g) {
+        const Case* c = &cases[g * kGroup];
+        std::printf("%s\n", names[g]);
+        for (int k = 1; k < kGroup; ++k) {
+            double ms = Median(c[0], &Sample::ms), refMs = Median(c[k], &Sample::ms);
+            double kb = Median(c[0], &Sample::peakKb), refKb = Median(c[k], &Sample::peakKb);
+            std::printf("  vs %-26ls %7.1f ms / %7.1f ms  ratio %.3f   %6.0f KB / %6.0f KB  ratio %.3f\n", c[k].exe,
+                        ms, refMs, ms / refMs, kb, refKb, kb / refKb);
+        }
     }
     return 0;
 }
