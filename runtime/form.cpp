@@ -4,9 +4,13 @@
 
 namespace runtime {
 
-HWND Form::hWnd() const
+HWND Form::hWnd()
 {
-    if (!window_) Raise(err::ObjectUnloaded);
+    if (unloaded_) Raise(err::ObjectUnloaded);
+    if (!window_) {
+        Create();
+        if (!window_) Raise(err::OutOfMemory);
+    }
     return window_.get();
 }
 
@@ -18,8 +22,15 @@ void Form::Hide()
 
 void Form::Unload()
 {
+    unloaded_ = true;
     window_.reset();
     owner_.reset();
+}
+
+void Form::Destroyed()
+{
+    unloaded_ = true;
+    window_.release();
 }
 
 }  // namespace runtime

@@ -54,34 +54,36 @@ SIZE TextExtent(HWND control, HFONT font, const wchar_t* text)
 
 }  // namespace
 
-frmMain::frmMain(HINSTANCE instance, frmMainEvents& events) : events_(events)
+frmMain::frmMain(HINSTANCE instance, frmMainEvents& events) : instance_(instance), events_(events)
 {
-    RegisterClassOnce(instance, &frmMain::Procedure);
+    runtime::RunHandler([this] { events_.Form_Load(*this); });
+    if (Hidden() || Unloaded()) return;  // the run after the restart: no window made at all
+    runtime::RunHandler([this] {
+        ShowWindow(hWnd(), SW_SHOW);
+        SetFocus(cmdBegin.hwnd);
+    });
+}
+
+void frmMain::Create()
+{
+    RegisterClassOnce(instance_, &frmMain::Procedure);
     RECT frame{layout::ClientOrigin.x, layout::ClientOrigin.y, layout::ClientOrigin.x + layout::ClientSize.cx,
                layout::ClientOrigin.y + layout::ClientSize.cy};
     AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
 
     // An owned top-level window gets no taskbar button; the owner is never shown.
-    owner_.reset(CreateWindowExW(0, kClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance,
-                                 nullptr));
+    owner_.reset(CreateWindowExW(0, kClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance_, nullptr));
     window_.reset(CreateWindowExW(kExStyle, kClassName, layout::Caption, kStyle, frame.left, frame.top,
-                                  frame.right - frame.left, frame.bottom - frame.top, owner_.get(), nullptr, instance,
+                                  frame.right - frame.left, frame.bottom - frame.top, owner_.get(), nullptr, instance_,
                                   this));
-    if (!window_) runtime::Raise(runtime::err::OutOfMemory);
+    if (!window_) return;
 
-    bigIcon_ = LoadProgramIcon(instance, SM_CXICON, SM_CYICON);
-    smallIcon_ = LoadProgramIcon(instance, SM_CXSMICON, SM_CYSMICON);
+    bigIcon_ = LoadProgramIcon(instance_, SM_CXICON, SM_CYICON);
+    smallIcon_ = LoadProgramIcon(instance_, SM_CXSMICON, SM_CYSMICON);
     SendMessageW(window_.get(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
     SendMessageW(window_.get(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
-    hand_ = LoadCursorW(instance, MAKEINTRESOURCEW(IDC_HAND_POINTER));
-    CreateControls(instance);
-
-    runtime::RunHandler([this] { events_.Form_Load(*this); });
-
-    if (window_ && !Hidden()) {
-        ShowWindow(window_.get(), SW_SHOW);
-        SetFocus(cmdBegin.hwnd);
-    }
+    hand_ = LoadCursorW(instance_, MAKEINTRESOURCEW(IDC_HAND_POINTER));
+    CreateControls(instance_);
 }
 
 void frmMain::CreateControls(HINSTANCE instance)
@@ -144,7 +146,7 @@ LRESULT CALLBACK frmMain::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPAR
     auto* self = reinterpret_cast<frmMain*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
-        self->window_.release();  // Windows has destroyed it; nothing left to free
+        self->Destroyed();
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
     return self->Handle(hwnd, message, wParam, lParam);

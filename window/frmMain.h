@@ -28,12 +28,13 @@ struct CommandButton {
 };
 
 // The one window of the program, made from its stored layout. Creating it raises
-// the load event; unless the handler hid or unloaded it, the window is then shown
-// with the focus on cmdBegin.
+// the load event; unless the handler hid or unloaded it, the window is then made and
+// shown with the focus on cmdBegin.
 class frmMain final : public runtime::Form {
 public:
     frmMain(HINSTANCE instance, frmMainEvents& events);
-    ~frmMain() = default;
+    // The window goes first: its last messages still reach the fonts and brushes below.
+    ~frmMain() { Unload(); }
     frmMain(const frmMain&) = delete;
     frmMain& operator=(const frmMain&) = delete;
 
@@ -46,11 +47,13 @@ public:
     bool PreTranslate(MSG& msg);
 
 private:
+    void Create() override;
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls(HINSTANCE instance);
     void Command(int id, int code);
 
+    HINSTANCE instance_;
     frmMainEvents& events_;
     HCURSOR hand_ = nullptr;  // a shared resource: not destroyed
     runtime::UniqueFont windowFont_, boldFont_, linkFont_;

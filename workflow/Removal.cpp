@@ -65,7 +65,9 @@ bool FirstPhaseDone(const std::wstring& command)
 bool OfferAdministrator(window::frmMain& form, const wchar_t* question)
 {
     if (runtime::MsgBox(question, MB_ICONEXCLAMATION | MB_YESNO, L"Eliminación incompleta") != IDYES) return false;
-    return modWorld::RunAsAdministrator(form.hWnd(), OwnExecutable(), app::Path());
+    // The run after the restart has no window to own the prompt, and makes none for it.
+    HWND owner = form.Hidden() ? nullptr : form.hWnd();
+    return modWorld::RunAsAdministrator(owner, OwnExecutable(), app::Path());
 }
 
 }  // namespace

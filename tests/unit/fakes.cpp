@@ -1,6 +1,29 @@
 #include "fakes.h"
 
 namespace test {
+namespace {
+CbtHook* activeHook = nullptr;  // a hook procedure has no context of its own
+}
+
+CbtHook::CbtHook(std::function<bool(int, HWND)> see)
+    : see_(std::move(see)), hook_(SetWindowsHookExW(WH_CBT, Procedure, nullptr, GetCurrentThreadId()))
+{
+    activeHook = this;
+}
+
+CbtHook::~CbtHook()
+{
+    UnhookWindowsHookEx(hook_);
+    activeHook = nullptr;
+}
+
+LRESULT CALLBACK CbtHook::Procedure(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (activeHook && (code == HCBT_CREATEWND || code == HCBT_DESTROYWND) &&
+        activeHook->see_(code, reinterpret_cast<HWND>(wParam)))
+        return 1;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 ScratchKey::ScratchKey(const std::wstring& name, HKEY r) : root(r), path(L"Software\\TarquelinTests\\" + name)
 {

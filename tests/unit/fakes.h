@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,21 @@ public:
     ~ScratchKey();
     HKEY root;
     std::wstring path;  // relative to root
+};
+
+// A CBT hook on this thread for one test: SEE is told of each window being made
+// (HCBT_CREATEWND) or destroyed (HCBT_DESTROYWND), and refuses it by returning true.
+class CbtHook {
+public:
+    explicit CbtHook(std::function<bool(int code, HWND hwnd)> see);
+    ~CbtHook();
+    CbtHook(const CbtHook&) = delete;
+    CbtHook& operator=(const CbtHook&) = delete;
+
+private:
+    static LRESULT CALLBACK Procedure(int code, WPARAM wParam, LPARAM lParam);
+    std::function<bool(int, HWND)> see_;
+    HHOOK hook_;
 };
 
 // Reads a value's type and raw bytes; false when it is missing.

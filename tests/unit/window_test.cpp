@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 
 #include "fakes.h"
@@ -265,8 +266,38 @@ TEST_F(MainWindow, LinkClickRaisesItsEventAndCloseBoxEnds)
     SendMessageW(form.hWnd(), WM_COMMAND, MAKEWPARAM(layout::Label7, STN_CLICKED),
                  reinterpret_cast<LPARAM>(Control(layout::Label7)));
     EXPECT_EQ(events.links, 1);
-    SendMessageW(form.hWnd(), WM_CLOSE, 0, 0);
+    HWND window = form.hWnd(), begin = Control(layout::cmdBegin);
+    SendMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(desktop.ends, 1);
-    EXPECT_FALSE(IsWindow(Control(layout::cmdBegin)));
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(IsWindow(begin));
     EXPECT_EQ(events.exits, 0);  // closing runs no handler of the program
+}
+
+TEST(MainWindowLifetime, AWindowThatCannotBeMadeIsARunTimeError)
+{
+    test::RecordingDesktop desktop;
+    CountingEvents events;
+    test::CbtHook refuse([](int code, HWND) { return code == HCBT_CREATEWND; });
+    frmMain form(GetModuleHandleW(nullptr), events);
+    EXPECT_EQ(events.loads, 1);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_NE(desktop.messages[0].text.find(L"'7'"), std::wstring::npos);
+    EXPECT_EQ(desktop.ends, 1);
+}
+
+TEST(MainWindowLifetime, TheWindowGoesBeforeTheFontsItUses)
+{
+    CountingEvents events;
+    std::optional<frmMain> form(std::in_place, GetModuleHandleW(nullptr), events);
+    HWND window = form->hWnd();
+    auto font = reinterpret_cast<HFONT>(SendMessageW(form->Control(layout::Label1), WM_GETFONT, 0, 0));
+    DWORD fontAtDestruction = 0;
+    test::CbtHook hook([&](int code, HWND hwnd) {
+        if (code == HCBT_DESTROYWND && hwnd == window) fontAtDestruction = GetObjectType(font);
+        return false;
+    });
+    form.reset();  // still loaded, as when a caller forgets to unload
+    EXPECT_EQ(fontAtDestruction, static_cast<DWORD>(OBJ_FONT));
+    EXPECT_FALSE(IsWindow(window));
 }

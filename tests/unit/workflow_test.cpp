@@ -153,8 +153,13 @@ TEST_F(Workflow, OnlyAFlagOfExactlyOneRunsTheCompletion)
         form.reset();
     }
     SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"1");
-    window::frmMain& f = Start();
-    EXPECT_FALSE(IsWindow(f.cmdBegin.hwnd));  // never shown, unloaded at the end
+    int made = 0;
+    {
+        test::CbtHook hook([&](int code, HWND) { return made += code == HCBT_CREATEWND, false; });
+        window::frmMain& f = Start();
+        EXPECT_TRUE(f.Unloaded());
+    }
+    EXPECT_EQ(made, 0);  // never shown, and not even made
     EXPECT_EQ(Titles(), std::vector<std::wstring>{L"Eliminación completada."});
     EXPECT_EQ(desktop.ends, 1);
 }

@@ -32,8 +32,10 @@ UINT WINAPI FailingWindowsDirectory(LPSTR, UINT) { return 0; }
 
 // A form whose window is a plain static control, enough for routines that take a form.
 class TestForm final : public runtime::Form {
-public:
-    TestForm() { window_.reset(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr)); }
+    void Create() override
+    {
+        window_.reset(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr));
+    }
 };
 
 class World : public testing::Test {
