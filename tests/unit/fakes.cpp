@@ -1,5 +1,7 @@
 #include "fakes.h"
 
+#include <sddl.h>
+
 namespace test {
 namespace {
 CbtHook* activeHook = nullptr;  // a hook procedure has no context of its own
@@ -34,6 +36,21 @@ ScratchKey::ScratchKey(const std::wstring& name, HKEY r) : root(r), path(L"Softw
 }
 
 ScratchKey::~ScratchKey() { RegDeleteTreeW(root, path.c_str()); }
+
+LONG SetKeyDacl(HKEY root, const std::wstring& path, const wchar_t* sddl)
+{
+    HKEY key;
+    LONG status = RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key);
+    if (status != ERROR_SUCCESS) return status;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    status = ERROR_INVALID_PARAMETER;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr)) {
+        status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd);
+        LocalFree(sd);
+    }
+    RegCloseKey(key);
+    return status;
+}
 
 bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& type, std::string& bytes)
 {

@@ -72,6 +72,10 @@ private:
     HHOOK hook_;
 };
 
+// Replaces the access list of ROOT\PATH with the one SDDL states ("D:P(A;;KR;;;WD)":
+// read only, for everyone); the key must grant WRITE_DAC. ERROR_SUCCESS when set.
+LONG SetKeyDacl(HKEY root, const std::wstring& path, const wchar_t* sddl);
+
 // Reads a value's type and raw bytes; false when it is missing.
 bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& type, std::string& bytes);
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <sddl.h>
 
 #include "fakes.h"
 #include "system/basRegistry.h"
@@ -73,20 +72,37 @@ TEST_F(Registry, PathsReachTheRegistryUnchanged)
     EXPECT_EQ(Texts(), (Lines{L"RegOpenKey error - 161", L"SetValue error - 6"}));
 }
 
-TEST_F(Registry, ReadOnlyKeyRefusesTheOpen)
+TEST_F(Registry, TheAccessListDecidesTheOpenWhichAsksForTheSixKeyRights)
 {
-    std::wstring path = scratch.path + L"\\ReadOnly";
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1, &sd, nullptr));
-    ASSERT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
-    LocalFree(sd);
-    RegCloseKey(key);
+    // Read only: refused. The six key rights, with DELETE and WRITE_OWNER denied, as
+    // hardened machines set the Run keys: allowed, which an open for KEY_ALL_ACCESS
+    // would not be. (Wine grants the key's owner the standard rights that a list only
+    // leaves out, so they are denied outright.)
+    std::wstring readOnly = scratch.path + L"\\ReadOnly", hardened = scratch.path + L"\\Hardened";
+    for (const std::wstring& path : {readOnly, hardened}) {
+        HKEY key;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                  nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    ASSERT_EQ(test::SetKeyDacl(HKEY_CURRENT_USER, readOnly, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
+    ASSERT_EQ(test::SetKeyDacl(HKEY_CURRENT_USER, hardened, L"D:P(D;;SDWO;;;WD)(A;;0x6003F;;;WD)"), ERROR_SUCCESS);
 
-    Write(path, L"V", Variant{std::wstring(L"x")}, REG_SZ);
+    Write(readOnly, L"V", Variant{std::wstring(L"x")}, REG_SZ);
     EXPECT_EQ(Texts(), (Lines{L"RegOpenKey error - 5", L"SetValue error - 6"}));
+    desktop.messages.clear();
+    Write(hardened, L"V", Variant{std::wstring(L"x")}, REG_SZ);
+    EXPECT_TRUE(desktop.messages.empty());
+    DWORD type;
+    std::string bytes;
+    EXPECT_TRUE(test::ReadValue(HKEY_CURRENT_USER, hardened, L"V", type, bytes));
+    HKEY root = HKEY_CURRENT_USER;
+    std::wstring key = hardened, name = L"V";
+    basRegistry::DeleteValue(root, key, name);
+    EXPECT_FALSE(test::ReadValue(HKEY_CURRENT_USER, hardened, L"V", type, bytes));
+
+    for (const std::wstring& path : {readOnly, hardened}) test::SetKeyDacl(HKEY_CURRENT_USER, path, L"D:P(A;;KA;;;WD)");
 }
 
 TEST_F(Registry, OtherTypesWriteNothing)

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <sddl.h>
 
 #include <optional>
 #include <string>
@@ -70,19 +69,6 @@ void Remove(HKEY root, const std::wstring& key, const std::wstring& name)
     RegCloseKey(h);
 }
 
-// The access list of the machine-wide Run key: "D:P(A;;KRWD;;;WD)" is what a user
-// without administrator rights meets.
-void SetRunKeyDacl(const wchar_t* sddl)
-{
-    HKEY run;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRun.c_str(), 0, READ_CONTROL | WRITE_DAC, &run), ERROR_SUCCESS);
-    PSECURITY_DESCRIPTOR sd;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr);
-    EXPECT_EQ(RegSetKeySecurity(run, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
-    LocalFree(sd);
-    RegCloseKey(run);
-}
-
 std::wstring WormPath()
 {
     wchar_t dir[MAX_PATH];
@@ -116,7 +102,8 @@ protected:
     void TearDown() override
     {
         form.reset();
-        SetRunKeyDacl(L"D:P(A;;KA;;;WD)");
+        EXPECT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KA;;;WD)"), ERROR_SUCCESS);
+        test::SetKeyDacl(HKEY_LOCAL_MACHINE, kFlagKey, L"D:P(A;;KA;;;WD)");
         SetUp();
         Remove(HKEY_LOCAL_MACHINE, kRun, L"TrayX");
         Remove(HKEY_CURRENT_USER, kRun, L"TrayX");
@@ -188,13 +175,19 @@ TEST_F(Workflow, BeginRegistersTheProgramDeletesTrayXAndRestarts)
     }
     EXPECT_TRUE(IsWindowVisible(f.hWnd()));  // stays loaded until Windows ends it
     EXPECT_EQ(desktop.ends, 0);
+
+    // A restart request that fails with a run-time error ends the program with the report.
+    sys::api().ExitWindowsEx = nullptr;
+    SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdBegin.hwnd));
+    EXPECT_NE(desktop.messages.back().text.find(L"'453'"), std::wstring::npos);
+    EXPECT_EQ(desktop.ends, 1);
 }
 
 TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministrator)
 {
     SetText(HKEY_LOCAL_MACHINE, kRun, L"TrayX", L"C:\\windows\\winppr32.exe");
     SetText(HKEY_CURRENT_USER, kRun, L"TrayX", L"C:\\windows\\winppr32.exe");
-    SetRunKeyDacl(L"D:P(A;;KRWD;;;WD)");
+    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
     window::frmMain& f = Start();
     auto press = [&] {
         SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdBegin.hwnd));
@@ -239,6 +232,27 @@ TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministr
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
     EXPECT_TRUE(exitRequests.empty());
     for (const test::Message& m : desktop.messages) EXPECT_NE(m.title, L"Virus eliminado");
+}
+
+TEST_F(Workflow, ARefusedFlagWriteIsNeverTakenForSuccess)
+{
+    SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"0");
+    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kFlagKey, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
+    window::frmMain& f = Start();
+    SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdBegin.hwnd));
+    ASSERT_EQ(desktop.messages.size(), 1u);  // the runtime's report, and no "Virus eliminado"
+    EXPECT_NE(desktop.messages[0].text.find(L"'5'"), std::wstring::npos);
+    EXPECT_EQ(desktop.ends, 1);
+    EXPECT_TRUE(exitRequests.empty());
+
+    // After the restart: the flag cannot be cleared, so the removal is not complete.
+    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kFlagKey, L"D:P(A;;KA;;;WD)"), ERROR_SUCCESS);
+    SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"1");
+    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kFlagKey, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
+    desktop.messages.clear();
+    Start();
+    EXPECT_EQ(Titles(), std::vector<std::wstring>{L"Eliminación incompleta"});
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
 }
 
 TEST_F(Workflow, CompletionDeletesAReadOnlyWormFileAndUndoesTheStartUpEntry)
@@ -291,7 +305,7 @@ TEST_F(Workflow, AnIncompleteCompletionKeepsTheFlagAndTheRunValueAndOffersToRunA
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
 
     // The Run value cannot be deleted: the flag stays "1" with it.
-    SetRunKeyDacl(L"D:P(A;;KR;;;WD)");
+    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
     desktop.messages.clear();
     Start();
     EXPECT_FALSE(WormPresent());
