@@ -19,8 +19,6 @@ public:
     AnsiRef& operator=(const AnsiRef&) = delete;
 
     char* get() { return ansi_.data(); }
-    // Bytes of the copy, without the terminating NUL.
-    std::size_t size() const { return ansi_.size(); }
 
 private:
     std::wstring& text_;

@@ -75,12 +75,6 @@ struct WindowTraits {
     static void Close(HWND h) { DestroyWindow(h); }
 };
 
-struct ModuleTraits {
-    using Type = HMODULE;
-    static bool Valid(HMODULE h) { return h != nullptr; }
-    static void Close(HMODULE h) { FreeLibrary(h); }
-};
-
 using UniqueKey = Unique<KeyTraits>;
 using UniqueHandle = Unique<HandleTraits>;
 using UniqueFont = Unique<GdiTraits<HFONT>>;
@@ -88,6 +82,5 @@ using UniqueBrush = Unique<GdiTraits<HBRUSH>>;
 using UniqueBitmap = Unique<GdiTraits<HBITMAP>>;
 using UniqueIcon = Unique<IconTraits>;
 using UniqueWindow = Unique<WindowTraits>;
-using UniqueModule = Unique<ModuleTraits>;
 
 }  // namespace runtime

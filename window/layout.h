@@ -21,7 +21,6 @@ struct Colour {
 };
 
 struct Control {
-    const wchar_t* name;
     Kind kind;
     int id;  // the control's number in creation order, plus 100
     RECT bounds;  // left, top, right, bottom in client coordinates

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
-
-#include "runtime/handles.h"
 
 namespace {
 
@@ -22,17 +21,21 @@ class Executable : public testing::Test {
 protected:
     void SetUp() override
     {
-        module.reset(LoadLibraryExW(TEXT(TARQUELIN_EXE), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        module = LoadLibraryExW(TEXT(TARQUELIN_EXE), nullptr, LOAD_LIBRARY_AS_DATAFILE);
         ASSERT_TRUE(module) << "the built executable should sit beside the tests";
+    }
+    void TearDown() override
+    {
+        if (module) FreeLibrary(module);
     }
     std::string Resource(LPCWSTR type, LPCWSTR name, WORD language)
     {
-        HRSRC found = FindResourceExW(module.get(), type, name, language);
+        HRSRC found = FindResourceExW(module, type, name, language);
         if (!found) return {};
-        auto* data = static_cast<const char*>(LockResource(LoadResource(module.get(), found)));
-        return std::string(data, SizeofResource(module.get(), found));
+        auto* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
+        return std::string(data, SizeofResource(module, found));
     }
-    runtime::UniqueModule module;
+    HMODULE module = nullptr;
 };
 
 constexpr WORD kNeutral = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
@@ -65,7 +68,7 @@ TEST_F(Executable, IconGroupHoldsTheSixImagesWithTheirNumbersSizesAndDepths)
         EXPECT_EQ(header->biBitCount, expected[i].bits);
     }
     // Windows can build an icon of each size from the group.
-    HICON icon = static_cast<HICON>(LoadImageW(module.get(), MAKEINTRESOURCEW(1), IMAGE_ICON, 48, 48, 0));
+    HICON icon = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, 48, 48, 0));
     EXPECT_NE(icon, nullptr);
     DestroyIcon(icon);
 }

@@ -139,7 +139,7 @@ TEST_F(MainWindow, NineControlsWithTheirClassCaptionRectangleAndStyle)
     EXPECT_EQ(count, 9);
     for (const Expected& e : expected) {
         const layout::Control* c = layout::Find(e.id);
-        SCOPED_TRACE(c->name);
+        SCOPED_TRACE(e.id);
         HWND hwnd = Control(e.id);
         ASSERT_NE(hwnd, nullptr);
         EXPECT_EQ(_wcsicmp(ClassOf(hwnd).c_str(), e.cls), 0);
