@@ -13,6 +13,7 @@ check() {  # check NAME COMMAND...
     if "$@"; then passed=$((passed + 1)); echo "ok   $name"; else failed=$((failed + 1)); echo "FAIL $name"; fi
 }
 is() { [ "$1" = "$2" ]; }
+shown() { wine "$PROBE" window "$TITLE" >/dev/null; }  # the main window, within a minute
 absent() { ! has_value "$@"; }
 no_trayx() { absent "$RUN_HKLM" TrayX && absent "$RUN_HKCU" TrayX; }
 own_value_quoted() { wine reg query "$RUN_HKLM" /v 'Zelvy Remover' | tr -d '\r' | grep -qF "REG_SZ    \"$PROGRAM\""; }
@@ -53,9 +54,11 @@ session_ended() {  # the program PID and the bystander were both ended by the re
 }
 ended() { for _ in $(seq 150); do alive "$1" || return 0; sleep 0.2; done; return 1; }
 
-# -- first start: the window, where it belongs, without a taskbar button; exit by Alt+S
+# -- first start: the window, where it belongs, without a taskbar button; a DLL planted
+# beside the program is not loaded; exit by Alt+S
 plant_traces
 before=$(snapshot)
+cp "$BUILD/tests/shell32.dll" "$PROGRAM_DIR/"
 wine "$PROGRAM" >/dev/null 2>&1 &
 geometry=$(wine "$PROBE" window "$TITLE" | tr -d '\r')
 check "window client area 513x381 at (178,182)" is "$geometry" "178 182 513 381"
@@ -65,6 +68,10 @@ sleep 1
 timeout 30 import -window root "$SHOTS/window.png"
 check "screenshot written" [ -s "$SHOTS/window.png" ]
 echo "screenshot: $SHOTS/window.png"
+click window "$TITLE" 107  # the web link loads the shell library by name
+check "the planted shell32.dll is not loaded, the system's is" \
+    is "$(wine "$PROBE" module "$TITLE" shell32.dll | tr -d '\r')" 'C:\windows\system32\shell32.dll'
+rm -f "$PROGRAM_DIR/shell32.dll"
 focus_main
 xdotool key alt+s
 check "Alt+S ends the program" wait_gone
@@ -79,7 +86,7 @@ removal() {
     plant_traces
     local others; others=$(other_values)
     wine "$PROGRAM" >/dev/null 2>&1 & first=$!
-    check "$by: window shown" wine "$PROBE" window "$TITLE" >/dev/null
+    check "$by: window shown" shown
     focus_main
     press "$by" window "$TITLE" 102 alt+c
     check "$by: first phase's message" is "$(message "Virus eliminado")" "$BEGUN"
@@ -144,12 +151,12 @@ begin_without_rights() {  # presses Comenzar and goes through WriteValue's two m
     xdotool key Return
     check "read-only $1: asks to run as administrator" is "$(message "Eliminación incompleta")" "$FIRST_INCOMPLETE"
 }
-check "read-only: window shown" wine "$PROBE" window "$TITLE" >/dev/null
+check "read-only: window shown" shown
 begin_without_rights no
 start_bystander
 click message "Eliminación incompleta" $IDNO
 sleep 3  # a restart, were one requested, would have begun by now
-check "read-only no: the window stays" wine "$PROBE" window "$TITLE" >/dev/null
+check "read-only no: the window stays" shown
 check "read-only no: no restart, a bystander still runs" alive "$BYSTANDER"
 check "read-only no: no flag" is "$(flag)" ""
 check "read-only no: no own Run value" absent "$RUN_HKLM" "Zelvy Remover"
@@ -158,7 +165,7 @@ check "read-only no: machine's TrayX stays" has_value "$RUN_HKLM" TrayX
 begin_without_rights yes
 click message "Eliminación incompleta" $IDYES
 check "read-only yes: this instance ends" ended "$first"
-check "read-only yes: a new instance shows its window" wine "$PROBE" window "$TITLE" >/dev/null
+check "read-only yes: a new instance shows its window" shown
 check "read-only yes: it is running" running
 check "read-only yes: still no flag" is "$(flag)" ""
 focus_main

@@ -9,11 +9,11 @@ WORM=$WINEPREFIX/drive_c/windows/winppr32.exe
 PROBE=$BUILD/tests/probe.exe
 # Installed under a path with spaces, as a user would have it: the Run value must be quoted.
 PROGRAM='C:\Program Files\Kestrova Zelvy Remover\tarquelin.exe'
+PROGRAM_DIR="$WINEPREFIX/drive_c/Program Files/Kestrova Zelvy Remover"
 
 install_program() {
-    local dir="$WINEPREFIX/drive_c/Program Files/Kestrova Zelvy Remover"
-    mkdir -p "$dir"
-    cp "$BUILD/tarquelin.exe" "$dir/"
+    mkdir -p "$PROGRAM_DIR"
+    cp "$BUILD/tarquelin.exe" "$PROGRAM_DIR/"
 }
 
 # The worm's file and its two "TrayX" values, and other programs' start-up values
