@@ -1,16 +1,53 @@
 #include "system/modWorld.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
+
+#include <iterator>
 
 #include "runtime/ansi.h"
 #include "runtime/app.h"
 #include "runtime/desktop.h"
+#include "runtime/files.h"
+#include "runtime/handles.h"
 #include "system/api.h"
 
 namespace modWorld {
 namespace {
 
 constexpr UINT kBufferSize = 145;
+constexpr DWORD kEndWaitMs = 5000;
+
+using QueryImageFn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
+using ModuleFileNameFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPWSTR, DWORD);
+
+template <typename Fn>
+Fn Lookup(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(module ? GetProcAddress(module, name) : nullptr));
+}
+
+// The full path of process PID's image, or "" when it cannot be had. Vista and later
+// answer with limited query rights; XP has only psapi's answer, which needs more.
+std::wstring ImageOf(DWORD pid)
+{
+    wchar_t path[MAX_PATH * 2];
+    DWORD size = std::size(path);
+    if (auto query = Lookup<QueryImageFn>(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")) {
+        runtime::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        return process && query(process.get(), 0, path, &size) ? std::wstring(path, size) : std::wstring();
+    }
+    // By its full path: XP cannot keep a DLL planted beside the program out of the search.
+    wchar_t system[MAX_PATH];
+    UINT n = GetSystemDirectoryW(system, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return {};
+    auto moduleFileName = Lookup<ModuleFileNameFn>(LoadLibraryW(runtime::JoinPath(system, L"psapi.dll").c_str()),
+                                                   "GetModuleFileNameExW");
+    runtime::UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+    if (!moduleFileName || !process) return {};
+    size = moduleFileName(process.get(), nullptr, path, size);
+    return std::wstring(path, size);
+}
 
 }  // namespace
 
@@ -38,6 +75,24 @@ void OpenWebPage(runtime::Form& aForm, std::wstring& aAddress)
                                              folderArg.get(), SW_SHOWNORMAL);
     } catch (const runtime::Error&) {
         runtime::MsgBox(prompt, MB_ICONQUESTION | MB_OKCANCEL, title);  // OK and Cancel alike
+    }
+}
+
+void EndProcesses(const std::wstring& aImage)
+{
+    runtime::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == GetCurrentProcessId()) continue;
+        const std::wstring image = ImageOf(entry.th32ProcessID);
+        // As the file system compares names: without regard to case, in no one language.
+        if (image.empty() ||
+            CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, image.c_str(), -1, aImage.c_str(), -1) != CSTR_EQUAL)
+            continue;
+        runtime::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (process && TerminateProcess(process.get(), 1)) WaitForSingleObject(process.get(), kEndWaitMs);
     }
 }
 

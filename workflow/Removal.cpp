@@ -17,15 +17,18 @@ namespace {
 using runtime::Resume;
 namespace app = runtime::app;
 
-// True once the worm's file is gone from the Windows directory, or was never there.
-// An unknown Windows directory deletes nothing: the path would name the drive root.
-bool DeleteWormFile()
+// The worm's file in the Windows directory; "" when the directory is unknown, since
+// the path would then name the drive root.
+std::wstring WormFilePath()
 {
     std::wstring windows;
     Resume([&] { windows = modWorld::GetWindowsDir(); });
-    if (windows.empty()) return false;
-    const std::wstring file = runtime::JoinPath(windows, WormFile);
+    return windows.empty() ? std::wstring() : runtime::JoinPath(windows, WormFile);
+}
 
+// True once FILE is gone, or was never there.
+bool DeleteWormFile(const std::wstring& file)
+{
     // The worm may have made its file read-only, which DeleteFile refuses.
     DWORD attributes = GetFileAttributesW(file.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
@@ -49,6 +52,11 @@ bool Absent(HKEY root, const wchar_t* key, const wchar_t* name)
     return runtime::QueryValue(root, key, name, type, text) == ERROR_FILE_NOT_FOUND;
 }
 
+bool TrayXGone()
+{
+    return Absent(HKEY_LOCAL_MACHINE, WormRunKey, WormRunValue) && Absent(HKEY_CURRENT_USER, WormRunKey, WormRunValue);
+}
+
 // What the first phase must have left before it may claim success and restart: the
 // program starts at the next logon, and the worm does not.
 bool FirstPhaseDone(const std::wstring& command)
@@ -56,8 +64,7 @@ bool FirstPhaseDone(const std::wstring& command)
     DWORD type = REG_NONE;
     std::wstring text;
     return runtime::QueryValue(HKEY_LOCAL_MACHINE, OwnRunKey, OwnRunValue, type, text) == ERROR_SUCCESS &&
-           type == REG_SZ && text == command && Absent(HKEY_LOCAL_MACHINE, WormRunKey, WormRunValue) &&
-           Absent(HKEY_CURRENT_USER, WormRunKey, WormRunValue);
+           type == REG_SZ && text == command && TrayXGone();
 }
 
 // Asks QUESTION and, on Yes, starts the program again as administrator. True once the
@@ -87,7 +94,24 @@ void Removal::Complete(window::frmMain& form)
 {
     Resume([&] { form.Hide(); });
     bool done = false;
-    Resume([&] { done = DeleteWormFile(); });
+    std::wstring file;
+    Resume([&] { file = WormFilePath(); });
+    if (!file.empty()) {
+        // A copy of the worm that runs (it wrote "TrayX" back before the restart, or
+        // another account started it) holds its file.
+        Resume([&] { modWorld::EndProcesses(file); });
+        Resume([&] { done = DeleteWormFile(file); });
+    }
+    if (done) {  // and again the start-up values that such a copy may have written
+        Resume([&] {
+            HKEY machine = HKEY_LOCAL_MACHINE, user = HKEY_CURRENT_USER;
+            std::wstring key = WormRunKey, name = WormRunValue;
+            basRegistry::DeleteValue(machine, key, name);
+            basRegistry::DeleteValue(user, key, name);
+        });
+        done = false;
+        Resume([&] { done = TrayXGone(); });
+    }
     if (done) {
         Resume([&] {
             HKEY root = HKEY_LOCAL_MACHINE;

@@ -135,6 +135,32 @@ check "unlocked: worm file deleted" [ ! -e "$WORM" ]
 check "unlocked: own Run value removed" absent "$RUN_HKLM" "Zelvy Remover"
 check "unlocked: flag cleared to 0" is "$(flag)" 0
 
+# -- a copy of the worm running at logon, with "TrayX" written back into both Run keys,
+# and a program of the same file name in another folder: only the worm's copy is ended
+DECOY_DIR=$WINEPREFIX/drive_c/Juegos
+mkdir -p "$DECOY_DIR"
+cp "$PROBE" "$WORM"
+cp "$PROBE" "$DECOY_DIR/winppr32.exe"
+wine reg add "$SETTINGS\\BOOTED" /v Value /d 1 /f >/dev/null
+wine reg add "$RUN_HKLM" /v 'Zelvy Remover' /d "\"$PROGRAM\"" /f >/dev/null
+wine reg add "$RUN_HKLM" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f >/dev/null
+wine reg add "$RUN_HKCU" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f >/dev/null
+wine 'C:\windows\winppr32.exe' hold 'C:\windows\win.ini' > "$BUILD/worm.out" 2>/dev/null & worm=$!
+wine 'C:\Juegos\winppr32.exe' hold 'C:\windows\win.ini' > "$BUILD/decoy.out" 2>/dev/null & decoy=$!
+check "worm running: both copies started" \
+    timeout 60 bash -c "until grep -q held '$BUILD/worm.out' && grep -q held '$BUILD/decoy.out'; do sleep 0.2; done"
+wine "$PROGRAM" >/dev/null 2>&1 &
+check "worm running: completion message" is "$(message "Eliminación completada.")" "$DONE"
+xdotool key Return
+check "worm running: program ends" wait_gone
+check "worm running: the worm's copy was ended" ended "$worm"
+check "worm running: the program of the same name elsewhere still runs" alive "$decoy"
+check "worm running: worm file deleted" [ ! -e "$WORM" ]
+check "worm running: no TrayX anywhere" no_trayx
+check "worm running: own Run value removed" absent "$RUN_HKLM" "Zelvy Remover"
+check "worm running: flag cleared to 0" is "$(flag)" 0
+kill "$worm" "$decoy" 2>/dev/null
+
 # -- the machine-wide Run key read-only for the user: no false success, no restart
 wine reg delete "$SETTINGS" /f >/dev/null 2>&1
 plant_traces
