@@ -232,6 +232,19 @@ TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministr
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
     EXPECT_TRUE(exitRequests.empty());
     for (const test::Message& m : desktop.messages) EXPECT_NE(m.title, L"Virus eliminado");
+
+    // With no TrayX left, a Run value that a copy in another folder wrote earlier still
+    // does not start this program at the next logon.
+    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KA;;;WD)"), ERROR_SUCCESS);
+    Remove(HKEY_LOCAL_MACHINE, kRun, L"TrayX");
+    SetText(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover", L"\"C:\\old\\tarquelin.exe\"");
+    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
+    desktop.answer = IDNO;
+    desktop.messages.clear();
+    window::frmMain& again = Start();
+    SendMessageW(again.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(again.cmdBegin.hwnd));
+    EXPECT_EQ(Titles().back(), L"Eliminación incompleta");
+    EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
 }
 
 TEST_F(Workflow, ARefusedFlagWriteIsNeverTakenForSuccess)
