@@ -133,8 +133,6 @@ void frmMain::CreateControls(HINSTANCE instance)
     }
 }
 
-HWND frmMain::Control(int id) const { return GetDlgItem(Window(), id); }
-
 bool frmMain::PreTranslate(MSG& msg) { return Window() && IsDialogMessageW(Window(), &msg); }
 
 LRESULT CALLBACK frmMain::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)

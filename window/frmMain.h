@@ -41,7 +41,6 @@ public:
     CommandButton cmdBegin;
     CommandButton cmdExit;
 
-    HWND Control(int id) const;
     // Gives the window's keyboard handling (Tab, access keys, Enter, Esc) its turn
     // at a message; true when the message was used.
     bool PreTranslate(MSG& msg);

@@ -62,7 +62,7 @@ protected:
         form.Unload();
         Pump(form);
     }
-    HWND Control(int id) { return form.Control(id); }
+    HWND Control(int id) { return GetDlgItem(form.hWnd(), id); }
     // What the window answers a static control asking for its colours.
     std::pair<COLORREF, COLORREF> Colours(int id)
     {
@@ -291,7 +291,7 @@ TEST(MainWindowLifetime, TheWindowGoesBeforeTheFontsItUses)
     CountingEvents events;
     std::optional<frmMain> form(std::in_place, GetModuleHandleW(nullptr), events);
     HWND window = form->hWnd();
-    auto font = reinterpret_cast<HFONT>(SendMessageW(form->Control(layout::Label1), WM_GETFONT, 0, 0));
+    auto font = reinterpret_cast<HFONT>(SendMessageW(GetDlgItem(form->hWnd(), layout::Label1), WM_GETFONT, 0, 0));
     DWORD fontAtDestruction = 0;
     test::CbtHook hook([&](int code, HWND hwnd) {
         if (code == HCBT_DESTROYWND && hwnd == window) fontAtDestruction = GetObjectType(font);

@@ -342,7 +342,7 @@ TEST_F(Workflow, AnIncompleteCompletionKeepsTheFlagAndTheRunValueAndOffersToRunA
 TEST_F(Workflow, ExitTouchesNothingAndTheLinkOpensThePageEachClick)
 {
     window::frmMain& f = Start();
-    HWND link = f.Control(107);
+    HWND link = GetDlgItem(f.hWnd(), 107);
     SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(107, STN_CLICKED), reinterpret_cast<LPARAM>(link));
     SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(107, STN_CLICKED), reinterpret_cast<LPARAM>(link));
     EXPECT_EQ(openedPages, (std::vector<std::string>{"http://www.kestrova.example/", "http://www.kestrova.example/"}));

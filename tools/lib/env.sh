@@ -2,7 +2,7 @@
 # builds, and prepares a throwaway Wine prefix inside the build folder.
 set -eEuo pipefail
 # No silent exits: name the command that failed and where, then stop.
-trap 'echo "error: \"$BASH_COMMAND\" failed with status $? at ${BASH_SOURCE[0]}:$LINENO" >&2' ERR
+trap 'echo "error: \"$BASH_COMMAND\" failed with status $? at ${BASH_SOURCE[0]:-$0}:$LINENO" >&2' ERR
 # Wine takes its ANSI code page from the locale, and the program's texts are code page
 # 1252: this locale gives 1252 (a Russian one would give 1251) and exists everywhere.
 export LC_ALL=C.UTF-8
@@ -65,23 +65,27 @@ build() {  # build [FOLDER [TARGET]]
 make_prefix() {
     wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
-    wine wineboot -i >/dev/null 2>&1
-    wineserver -w
+    timeout 300 wine wineboot -i >/dev/null 2>&1
+    timeout 300 wineserver -w
     # Marlett draws the caption buttons Wine paints itself.
     cp /usr/share/wine/fonts/tahoma*.ttf /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
-    wineserver -w
+    timeout 300 wineserver -w
 }
 
 # Starts Xvfb on a free display unless one is given; stops it when the script exits.
+# Xvfb picks the display itself, so that two runs starting at once never share one.
 start_display() {
     if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
-    local n=90
-    while [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
-    Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    local number=$BUILD/xvfb.display n=
+    mkdir -p "$BUILD"; rm -f "$number"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
     XVFB_PID=$!
-    export DISPLAY=:$n
     trap 'wineserver -k 2>/dev/null || true; kill $XVFB_PID 2>/dev/null || true' EXIT
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
+    for _ in $(seq 100); do
+        n=$(cat "$number" 2>/dev/null || true)
+        if [ -n "$n" ]; then export DISPLAY=:$n; xdpyinfo >/dev/null 2>&1 && return 0; fi
+        sleep 0.1
+    done
     echo "Xvfb did not start" >&2; exit 1
 }
