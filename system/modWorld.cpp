@@ -27,27 +27,40 @@ Fn Lookup(HMODULE module, const char* name)
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(module ? GetProcAddress(module, name) : nullptr));
 }
 
-// The full path of process PID's image, or "" when it cannot be had. Vista and later
-// answer with limited query rights; XP has only psapi's answer, which needs more.
-std::wstring ImageOf(DWORD pid)
-{
-    wchar_t path[MAX_PATH * 2];
-    DWORD size = std::size(path);
-    if (auto query = Lookup<QueryImageFn>(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")) {
-        runtime::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-        return process && query(process.get(), 0, path, &size) ? std::wstring(path, size) : std::wstring();
+// Reads the full path of other processes' images. Vista and later answer with limited
+// query rights; XP lacks that call and has only psapi's, which needs more.
+class ImagePaths {
+public:
+    ImagePaths() : query_(Lookup<QueryImageFn>(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW"))
+    {
+        if (query_) return;
+        // By its full path: XP cannot keep a DLL planted beside the program out of the
+        // search. Like an import, it then stays loaded.
+        wchar_t system[MAX_PATH];
+        UINT n = GetSystemDirectoryW(system, MAX_PATH);
+        if (n > 0 && n < MAX_PATH)
+            moduleFileName_ = Lookup<ModuleFileNameFn>(
+                LoadLibraryW(runtime::JoinPath(system, L"psapi.dll").c_str()), "GetModuleFileNameExW");
     }
-    // By its full path: XP cannot keep a DLL planted beside the program out of the search.
-    wchar_t system[MAX_PATH];
-    UINT n = GetSystemDirectoryW(system, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return {};
-    auto moduleFileName = Lookup<ModuleFileNameFn>(LoadLibraryW(runtime::JoinPath(system, L"psapi.dll").c_str()),
-                                                   "GetModuleFileNameExW");
-    runtime::UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
-    if (!moduleFileName || !process) return {};
-    size = moduleFileName(process.get(), nullptr, path, size);
-    return std::wstring(path, size);
-}
+
+    // "" when the process cannot be opened or read.
+    std::wstring Of(DWORD pid) const
+    {
+        wchar_t path[MAX_PATH * 2];
+        DWORD size = std::size(path);
+        if (query_) {
+            runtime::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+            return process && query_(process.get(), 0, path, &size) ? std::wstring(path, size) : std::wstring();
+        }
+        if (!moduleFileName_) return {};
+        runtime::UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+        return process ? std::wstring(path, moduleFileName_(process.get(), nullptr, path, size)) : std::wstring();
+    }
+
+private:
+    QueryImageFn query_;
+    ModuleFileNameFn moduleFileName_ = nullptr;
+};
 
 }  // namespace
 
@@ -82,11 +95,12 @@ void EndProcesses(const std::wstring& aImage)
 {
     runtime::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return;
+    const ImagePaths images;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
         if (entry.th32ProcessID == GetCurrentProcessId()) continue;
-        const std::wstring image = ImageOf(entry.th32ProcessID);
+        const std::wstring image = images.Of(entry.th32ProcessID);
         // As the file system compares names: without regard to case, in no one language.
         if (image.empty() ||
             CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, image.c_str(), -1, aImage.c_str(), -1) != CSTR_EQUAL)
