@@ -45,9 +45,22 @@ has_value() { wine reg query "$1" /v "$2" >/dev/null 2>&1; }
 # The restart flag, or nothing when it is not set.
 flag() { { wine reg query "$SETTINGS\\BOOTED" /v Value 2>/dev/null || true; } | tr -d '\r' | awk '/Value/ {print $3}'; }
 
+# The values of key $1 as exported, with REG_EXPAND_SZ data (hex of UTF-16 in the
+# export) shown as the text it is.
+show_values() {
+    local line hex
+    export_key "$1" | grep '^"' | while IFS= read -r line; do
+        if [[ $line =~ ^(\"[^\"]*\")=hex\(2\):(.*)$ ]]; then
+            hex=$(sed 's/\([0-9a-f][0-9a-f]\),\?/\\x\1/g' <<<"${BASH_REMATCH[2]}")
+            line="${BASH_REMATCH[1]}=(REG_EXPAND_SZ) \"$(printf '%b' "$hex" | iconv -f UTF-16LE -t UTF-8 | tr -d '\0')\""
+        fi
+        echo "    $line"
+    done
+}
+
 print_state() {
-    echo "  machine Run key:"; export_key "$RUN_HKLM" | grep '^"' | sed 's/^/    /'
-    echo "  user Run key:"; export_key "$RUN_HKCU" | grep '^"' | sed 's/^/    /'
+    echo "  machine Run key:"; show_values "$RUN_HKLM"
+    echo "  user Run key:"; show_values "$RUN_HKCU"
     if [ -e "$WORM" ]; then echo "  C:\\windows\\winppr32.exe: present"; else echo "  C:\\windows\\winppr32.exe: absent"; fi
     local value; value=$(flag)
     echo "  restart flag: ${value:-(not set)}"
