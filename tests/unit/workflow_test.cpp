@@ -104,6 +104,7 @@ protected:
         form.reset();
         EXPECT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KA;;;WD)"), ERROR_SUCCESS);
         test::SetKeyDacl(HKEY_LOCAL_MACHINE, kFlagKey, L"D:P(A;;KA;;;WD)");
+        test::SetKeyDacl(HKEY_CURRENT_USER, kRun, L"D:P(A;;KA;;;WD)");
         SetUp();
         Remove(HKEY_LOCAL_MACHINE, kRun, L"TrayX");
         Remove(HKEY_CURRENT_USER, kRun, L"TrayX");
@@ -245,6 +246,19 @@ TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministr
     SendMessageW(again.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(again.cmdBegin.hwnd));
     EXPECT_EQ(Titles().back(), L"Eliminación incompleta");
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
+}
+
+TEST_F(Workflow, AUserRunKeyThatKeepsTrayXIsNoSuccessEither)
+{
+    // The worm's user owns that key and may lock it.
+    SetText(HKEY_CURRENT_USER, kRun, L"TrayX", L"C:\\windows\\winppr32.exe");
+    ASSERT_EQ(test::SetKeyDacl(HKEY_CURRENT_USER, kRun, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
+    desktop.answer = IDNO;
+    window::frmMain& f = Start();
+    SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdBegin.hwnd));
+    EXPECT_EQ(Titles(), std::vector<std::wstring>{L"Eliminación incompleta"});
+    EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
+    EXPECT_TRUE(exitRequests.empty());
 }
 
 TEST_F(Workflow, ARefusedFlagWriteIsNeverTakenForSuccess)
