@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "system/api.h"
 #include "window/frmMain.h"
 #include "workflow/Removal.h"
 
@@ -12,9 +13,7 @@ namespace {
 // call; the program still runs there.
 void RestrictDllSearch()
 {
-    using Fn = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto set = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    auto set = sys::Proc<BOOL(WINAPI*)(DWORD)>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
     if (set) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 

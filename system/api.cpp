@@ -10,8 +10,7 @@ namespace {
 template <typename Fn>
 Fn ShellEntry(Fn& slot, const char* name)
 {
-    HMODULE shell = LoadLibraryW(L"shell32.dll");
-    slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(shell ? GetProcAddress(shell, name) : nullptr));
+    slot = Proc<Fn>(LoadLibraryW(L"shell32.dll"), name);
     return Entry(slot);
 }
 

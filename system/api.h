@@ -23,6 +23,14 @@ struct Api {
 
 Api& api();
 
+// Entry point NAME of MODULE, or null when either is missing: for calls that an older
+// Windows lacks, or a DLL loaded only when first needed.
+template <typename Fn>
+Fn Proc(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(module ? GetProcAddress(module, name) : nullptr));
+}
+
 // An entry point that cannot be found is a run-time error, as for a missing DLL export.
 template <typename Fn>
 Fn Entry(Fn fn)

@@ -21,17 +21,11 @@ constexpr DWORD kEndWaitMs = 5000;
 using QueryImageFn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
 using ModuleFileNameFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPWSTR, DWORD);
 
-template <typename Fn>
-Fn Lookup(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(module ? GetProcAddress(module, name) : nullptr));
-}
-
 // Reads the full path of other processes' images. Vista and later answer with limited
 // query rights; XP lacks that call and has only psapi's, which needs more.
 class ImagePaths {
 public:
-    ImagePaths() : query_(Lookup<QueryImageFn>(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW"))
+    ImagePaths() : query_(sys::Proc<QueryImageFn>(GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW"))
     {
         if (query_) return;
         // By its full path: XP cannot keep a DLL planted beside the program out of the
@@ -39,7 +33,7 @@ public:
         wchar_t system[MAX_PATH];
         UINT n = GetSystemDirectoryW(system, MAX_PATH);
         if (n > 0 && n < MAX_PATH)
-            moduleFileName_ = Lookup<ModuleFileNameFn>(
+            moduleFileName_ = sys::Proc<ModuleFileNameFn>(
                 LoadLibraryW(runtime::JoinPath(system, L"psapi.dll").c_str()), "GetModuleFileNameExW");
     }
 

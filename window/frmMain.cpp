@@ -83,10 +83,10 @@ void frmMain::Create()
     SendMessageW(window_.get(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
     SendMessageW(window_.get(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
     hand_ = LoadCursorW(instance_, MAKEINTRESOURCEW(IDC_HAND_POINTER));
-    CreateControls(instance_);
+    CreateControls();
 }
 
-void frmMain::CreateControls(HINSTANCE instance)
+void frmMain::CreateControls()
 {
     windowFont_ = MakeFont(layout::WindowFontHeight, FW_NORMAL, false);
     boldFont_ = MakeFont(layout::BoldFontHeight, FW_BOLD, false);
@@ -110,7 +110,7 @@ void frmMain::CreateControls(HINSTANCE instance)
         }
         const RECT& r = c.bounds;
         HWND hwnd = CreateWindowExW(exStyle, cls, c.caption, style, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                                    window_.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance,
+                                    window_.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance_,
                                     nullptr);
         HFONT font = c.font == layout::Font::Bold         ? boldFont_.get()
                      : c.font == layout::Font::Underlined ? linkFont_.get()
@@ -122,7 +122,7 @@ void frmMain::CreateControls(HINSTANCE instance)
             SetWindowPos(hwnd, nullptr, 0, 0, text.cx, text.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         } else if (c.kind == layout::Kind::Picture) {
             banner_.reset(static_cast<HBITMAP>(
-                LoadImageW(instance, MAKEINTRESOURCEW(IDB_BANNER), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
+                LoadImageW(instance_, MAKEINTRESOURCEW(IDB_BANNER), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
             SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner_.get()));
             // The control may have fitted itself to the picture; the stored size holds.
             SetWindowPos(hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,

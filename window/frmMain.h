@@ -49,7 +49,7 @@ private:
     void Create() override;
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    void CreateControls(HINSTANCE instance);
+    void CreateControls();
     void Command(int id, int code);
 
     HINSTANCE instance_;

@@ -17,6 +17,15 @@ namespace {
 using runtime::Resume;
 namespace app = runtime::app;
 
+// A check in continue-on-error mode: one that cannot run counts as not done.
+template <typename Check>
+bool Seen(Check&& check)
+{
+    bool done = false;
+    Resume([&] { done = check(); });
+    return done;
+}
+
 // The worm's file in the Windows directory; "" when the directory is unknown, since
 // the path would then name the drive root.
 std::wstring WormFilePath()
@@ -50,6 +59,15 @@ bool Absent(HKEY root, const wchar_t* key, const wchar_t* name)
     DWORD type;
     std::wstring text;
     return runtime::QueryValue(root, key, name, type, text) == ERROR_FILE_NOT_FOUND;
+}
+
+// Asks for the worm's "TrayX" to be deleted from the machine's and the user's Run keys.
+void DeleteTrayX()
+{
+    HKEY machine = HKEY_LOCAL_MACHINE, user = HKEY_CURRENT_USER;
+    std::wstring key = WormRunKey, name = WormRunValue;
+    basRegistry::DeleteValue(machine, key, name);
+    basRegistry::DeleteValue(user, key, name);
 }
 
 bool TrayXGone()
@@ -100,17 +118,11 @@ void Removal::Complete(window::frmMain& form)
         // A copy of the worm that runs (it wrote "TrayX" back before the restart, or
         // another account started it) holds its file.
         Resume([&] { modWorld::EndProcesses(file); });
-        Resume([&] { done = DeleteWormFile(file); });
+        done = Seen([&] { return DeleteWormFile(file); });
     }
     if (done) {  // and again the start-up values that such a copy may have written
-        Resume([&] {
-            HKEY machine = HKEY_LOCAL_MACHINE, user = HKEY_CURRENT_USER;
-            std::wstring key = WormRunKey, name = WormRunValue;
-            basRegistry::DeleteValue(machine, key, name);
-            basRegistry::DeleteValue(user, key, name);
-        });
-        done = false;
-        Resume([&] { done = TrayXGone(); });
+        Resume(DeleteTrayX);
+        done = Seen(TrayXGone);
     }
     if (done) {
         Resume([&] {
@@ -118,13 +130,11 @@ void Removal::Complete(window::frmMain& form)
             std::wstring key = OwnRunKey, name = OwnRunValue;
             basRegistry::DeleteValue(root, key, name);
         });
-        done = false;
-        Resume([&] { done = Absent(HKEY_LOCAL_MACHINE, OwnRunKey, OwnRunValue); });
+        done = Seen([] { return Absent(HKEY_LOCAL_MACHINE, OwnRunKey, OwnRunValue); });
     }
     if (done) {
         Resume([&] { runtime::SaveSetting(app::Title, FlagSection, FlagKey, L"0"); });
-        done = false;
-        Resume([&] { done = runtime::GetSetting(app::Title, FlagSection, FlagKey) == L"0"; });
+        done = Seen([] { return runtime::GetSetting(app::Title, FlagSection, FlagKey) == L"0"; });
     }
     if (done) {
         Resume([&] {
@@ -149,13 +159,12 @@ void Removal::cmdBegin_Click(window::frmMain& form)
     // and the like first, at every logon.
     const std::wstring quoted = L"\"" + OwnExecutable() + L"\"";
     runtime::Variant command = quoted;
-    HKEY machine = HKEY_LOCAL_MACHINE, user = HKEY_CURRENT_USER;
-    std::wstring ownKey = OwnRunKey, ownName = OwnRunValue, wormKey = WormRunKey, wormName = WormRunValue;
+    HKEY machine = HKEY_LOCAL_MACHINE;
+    std::wstring ownKey = OwnRunKey, ownName = OwnRunValue;
     long type = REG_SZ;
 
     basRegistry::WriteValue(machine, ownKey, ownName, command, type);
-    basRegistry::DeleteValue(machine, wormKey, wormName);
-    basRegistry::DeleteValue(user, wormKey, wormName);
+    DeleteTrayX();
     // Without administrator rights the machine-wide Run key is read-only: a restart
     // would close the user's programs for nothing, and the worm would start again.
     if (!FirstPhaseDone(quoted)) {
