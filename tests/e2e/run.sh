@@ -13,7 +13,6 @@ check() {  # check NAME COMMAND...
     if "$@"; then passed=$((passed + 1)); echo "ok   $name"; else failed=$((failed + 1)); echo "FAIL $name"; fi
 }
 is() { [ "$1" = "$2" ]; }
-shown() { wine "$PROBE" window "$TITLE" >/dev/null; }  # the main window, within a minute
 absent() { ! has_value "$@"; }
 no_trayx() { absent "$RUN_HKLM" TrayX && absent "$RUN_HKCU" TrayX; }
 own_value_quoted() { wine reg query "$RUN_HKLM" /v 'Zelvy Remover' | tr -d '\r' | grep -qF "REG_SZ    \"$PROGRAM\""; }
@@ -52,7 +51,6 @@ session_ended() {  # the program PID and the bystander were both ended by the re
     for _ in $(seq 300); do alive "$1" || alive "$BYSTANDER" || return 0; sleep 0.2; done
     return 1
 }
-ended() { for _ in $(seq 150); do alive "$1" || return 0; sleep 0.2; done; return 1; }
 
 # -- first start: the window, where it belongs, without a taskbar button; a DLL planted
 # beside the program is not loaded; exit by Alt+S
@@ -114,8 +112,7 @@ removal mouse
 
 # -- the worm's file held open by another program at logon: incomplete, tried again later
 echo "stand-in for the worm's file" > "$WORM"
-wine reg add "$SETTINGS\\BOOTED" /v Value /d 1 /f >/dev/null
-wine reg add "$RUN_HKLM" /v 'Zelvy Remover' /d "\"$PROGRAM\"" /f >/dev/null
+plant_restart_state
 wine "$PROBE" hold 'C:\windows\winppr32.exe' > "$BUILD/hold.out" 2>/dev/null & locker=$!
 check "locked: file held" timeout 60 bash -c "until grep -q held '$BUILD/hold.out'; do sleep 0.2; done"
 wine wineboot >/dev/null 2>&1 &  # a logon
@@ -141,8 +138,7 @@ DECOY_DIR=$WINEPREFIX/drive_c/Juegos
 mkdir -p "$DECOY_DIR"
 cp "$PROBE" "$WORM"
 cp "$PROBE" "$DECOY_DIR/winppr32.exe"
-wine reg add "$SETTINGS\\BOOTED" /v Value /d 1 /f >/dev/null
-wine reg add "$RUN_HKLM" /v 'Zelvy Remover' /d "\"$PROGRAM\"" /f >/dev/null
+plant_restart_state
 wine reg add "$RUN_HKLM" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f >/dev/null
 wine reg add "$RUN_HKCU" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f >/dev/null
 wine 'C:\windows\winppr32.exe' hold 'C:\windows\win.ini' > "$BUILD/worm.out" 2>/dev/null & worm=$!

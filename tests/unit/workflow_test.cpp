@@ -115,6 +115,11 @@ protected:
         form.emplace(GetModuleHandleW(nullptr), handlers);
         return *form;
     }
+    // Presses Comenzar, as its click reaches the window.
+    static void Begin(window::frmMain& f)
+    {
+        SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdBegin.hwnd));
+    }
     std::vector<std::wstring> Titles()
     {
         std::vector<std::wstring> out;
@@ -159,7 +164,7 @@ TEST_F(Workflow, BeginRegistersTheProgramDeletesTrayXAndRestarts)
     SetText(HKEY_LOCAL_MACHINE, kRun, L"Other", L"keep me");
     window::frmMain& f = Start();
     for (int press = 1; press <= 2; ++press) {  // a second press, as when the restart was refused
-        SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdBegin.hwnd));
+        Begin(f);
         wchar_t exe[MAX_PATH];
         GetModuleFileNameW(nullptr, exe, MAX_PATH);
         EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"" + std::wstring(exe) + L"\"");
@@ -179,7 +184,7 @@ TEST_F(Workflow, BeginRegistersTheProgramDeletesTrayXAndRestarts)
 
     // A restart request that fails with a run-time error ends the program with the report.
     sys::api().ExitWindowsEx = nullptr;
-    SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdBegin.hwnd));
+    Begin(f);
     EXPECT_NE(desktop.messages.back().text.find(L"'453'"), std::wstring::npos);
     EXPECT_EQ(desktop.ends, 1);
 }
@@ -190,11 +195,8 @@ TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministr
     SetText(HKEY_CURRENT_USER, kRun, L"TrayX", L"C:\\windows\\winppr32.exe");
     ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
     window::frmMain& f = Start();
-    auto press = [&] {
-        SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdBegin.hwnd));
-    };
     desktop.answer = IDNO;
-    press();
+    Begin(f);
     ASSERT_EQ(desktop.messages.size(), 3u);
     EXPECT_EQ(desktop.messages[0].text, L"RegOpenKey error - 5");
     EXPECT_EQ(desktop.messages[1].text, L"SetValue error - 6");
@@ -214,13 +216,13 @@ TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministr
     // Yes, but the user declines the elevation prompt: the window stays.
     desktop.answer = IDYES;
     elevationStarts = FALSE;
-    press();
+    Begin(f);
     EXPECT_EQ(elevations.size(), 1u);
     EXPECT_TRUE(IsWindowVisible(f.hWnd()));
     EXPECT_EQ(desktop.ends, 0);
 
     elevationStarts = TRUE;
-    press();
+    Begin(f);
     ASSERT_EQ(elevations.size(), 2u);
     wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
@@ -243,7 +245,7 @@ TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministr
     desktop.answer = IDNO;
     desktop.messages.clear();
     window::frmMain& again = Start();
-    SendMessageW(again.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(again.cmdBegin.hwnd));
+    Begin(again);
     EXPECT_EQ(Titles().back(), L"Eliminación incompleta");
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
 }
@@ -255,7 +257,7 @@ TEST_F(Workflow, AUserRunKeyThatKeepsTrayXIsNoSuccessEither)
     ASSERT_EQ(test::SetKeyDacl(HKEY_CURRENT_USER, kRun, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
     desktop.answer = IDNO;
     window::frmMain& f = Start();
-    SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdBegin.hwnd));
+    Begin(f);
     EXPECT_EQ(Titles(), std::vector<std::wstring>{L"Eliminación incompleta"});
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
     EXPECT_TRUE(exitRequests.empty());
@@ -266,7 +268,7 @@ TEST_F(Workflow, ARefusedFlagWriteIsNeverTakenForSuccess)
     SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"0");
     ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kFlagKey, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
     window::frmMain& f = Start();
-    SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdBegin.hwnd));
+    Begin(f);
     ASSERT_EQ(desktop.messages.size(), 1u);  // the runtime's report, and no "Virus eliminado"
     EXPECT_NE(desktop.messages[0].text.find(L"'5'"), std::wstring::npos);
     EXPECT_EQ(desktop.ends, 1);

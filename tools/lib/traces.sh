@@ -76,6 +76,13 @@ running() {
     done
     return 1
 }
+ended() { for _ in $(seq 150); do alive "$1" || return 0; sleep 0.2; done; return 1; }
+shown() { wine "$PROBE" window "$TITLE" >/dev/null 2>&1; }  # the main window, within a minute
+# The state the first phase leaves for the run after the restart: flag "1", Run value.
+plant_restart_state() {
+    wine reg add "$SETTINGS\\BOOTED" /v Value /d 1 /f >/dev/null
+    wine reg add "$RUN_HKLM" /v 'Zelvy Remover' /d "\"$PROGRAM\"" /f >/dev/null
+}
 wait_gone() { for _ in $(seq 300); do running || return 0; sleep 0.2; done; return 1; }
 wait_running() { for _ in $(seq 300); do running && return 0; sleep 0.2; done; return 1; }
 
