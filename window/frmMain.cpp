@@ -91,8 +91,6 @@ void frmMain::CreateControls()
     windowFont_ = MakeFont(layout::WindowFontHeight, FW_NORMAL, false);
     boldFont_ = MakeFont(layout::BoldFontHeight, FW_BOLD, false);
     linkFont_ = MakeFont(layout::WindowFontHeight, FW_NORMAL, true);
-    silver_.reset(CreateSolidBrush(layout::Find(layout::Line1)->colour.value));
-    white_.reset(CreateSolidBrush(layout::Find(layout::Line2)->colour.value));
     SendMessageW(window_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(windowFont_.get()), FALSE);
 
     for (const layout::Control& c : layout::Controls()) {
@@ -101,7 +99,7 @@ void frmMain::CreateControls()
         DWORD exStyle = 0;
         switch (c.kind) {
         case layout::Kind::Button: style |= WS_TABSTOP | BS_PUSHBUTTON; break;
-        case layout::Kind::Line: style |= SS_LEFT; break;
+        case layout::Kind::Line: continue;  // drawn by the window itself
         case layout::Kind::Label: style |= SS_LEFT | SS_NOPREFIX | (c.id == layout::Label7 ? SS_NOTIFY : 0); break;
         case layout::Kind::Picture:
             style |= SS_BITMAP;
@@ -157,11 +155,21 @@ LRESULT frmMain::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         Command(LOWORD(wParam), HIWORD(wParam));
         return 0;
 
+    case WM_PAINT: {  // the separator lines, drawn on the window: a child window each would cost more
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        for (const layout::Control& c : layout::Controls()) {
+            if (c.kind != layout::Kind::Line) continue;
+            SetDCBrushColor(dc, c.colour.value);
+            FillRect(dc, &c.bounds, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+        }
+        EndPaint(hwnd, &ps);
+        return 0;
+    }
+
     case WM_CTLCOLORSTATIC: {
         const layout::Control* c = layout::Find(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)));
-        if (!c || c->kind == layout::Kind::Picture) break;
-        if (c->kind == layout::Kind::Line) return reinterpret_cast<LRESULT>(c->id == layout::Line1 ? silver_.get()
-                                                                                                   : white_.get());
+        if (!c || c->kind != layout::Kind::Label) break;
         // Labels: own text colour over the window's face.
         auto dc = reinterpret_cast<HDC>(wParam);
         SetTextColor(dc, c->colour.Resolve());
@@ -194,8 +202,6 @@ LRESULT frmMain::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         windowFont_.reset();
         boldFont_.reset();
         linkFont_.reset();
-        silver_.reset();
-        white_.reset();
         banner_.reset();
         bigIcon_.reset();
         smallIcon_.reset();

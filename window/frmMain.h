@@ -56,7 +56,6 @@ private:
     frmMainEvents& events_;
     HCURSOR hand_ = nullptr;  // a shared resource: not destroyed
     runtime::UniqueFont windowFont_, boldFont_, linkFont_;
-    runtime::UniqueBrush silver_, white_;
     runtime::UniqueBitmap banner_;
     runtime::UniqueIcon bigIcon_, smallIcon_;
     HWND lastFocus_ = nullptr;

@@ -116,7 +116,7 @@ TEST_F(MainWindow, FrameOwnerAndPlacement)
     EXPECT_EQ(client.bottom, 381);
 }
 
-TEST_F(MainWindow, NineControlsWithTheirClassCaptionRectangleAndStyle)
+TEST_F(MainWindow, SevenControlsWithTheirClassCaptionRectangleAndStyle)
 {
     struct Expected {
         int id;
@@ -127,8 +127,6 @@ TEST_F(MainWindow, NineControlsWithTheirClassCaptionRectangleAndStyle)
     const Expected expected[] = {
         {layout::cmdExit, L"Button", {332, 347, 412, 370}, WS_TABSTOP, BS_DEFPUSHBUTTON},
         {layout::cmdBegin, L"Button", {422, 347, 502, 370}, WS_TABSTOP, BS_DEFPUSHBUTTON},
-        {layout::Line2, L"Static", {13, 337, 501, 338}, 0, WS_TABSTOP},
-        {layout::Line1, L"Static", {13, 336, 501, 337}, 0, WS_TABSTOP},
         {layout::Label1, L"Static", {198, 45, 488, 68}, SS_NOPREFIX, WS_TABSTOP | SS_NOTIFY},
         {layout::Image1, L"Static", {14, 14, 178, 321}, SS_BITMAP, WS_TABSTOP | SS_NOTIFY},
         {layout::Label4, L"Static", {197, 78, 469, 127}, SS_NOPREFIX, WS_TABSTOP | SS_NOTIFY},
@@ -136,7 +134,7 @@ TEST_F(MainWindow, NineControlsWithTheirClassCaptionRectangleAndStyle)
     };
     int count = 0;
     for (HWND child = GetWindow(form.hWnd(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) ++count;
-    EXPECT_EQ(count, 9);
+    EXPECT_EQ(count, 7);  // the two lines are no windows
     for (const Expected& e : expected) {
         const layout::Control* c = layout::Find(e.id);
         SCOPED_TRACE(e.id);
@@ -207,8 +205,34 @@ TEST_F(MainWindow, FontsAndColours)
         EXPECT_EQ(text, GetSysColor(COLOR_BTNTEXT));
         EXPECT_EQ(back, GetSysColor(COLOR_BTNFACE));  // the face shows through
     }
-    EXPECT_EQ(Colours(layout::Line1).second, RGB(192, 192, 192));
-    EXPECT_EQ(Colours(layout::Line2).second, RGB(255, 255, 255));
+}
+
+TEST_F(MainWindow, EngravedSeparatorPaintedOnTheWindow)
+{
+    HWND hwnd = form.hWnd();
+    UpdateWindow(hwnd);
+    HDC dc = GetDC(hwnd);
+    auto at = [&dc](int x, int y) { return GetPixel(dc, x, y); };
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    for (int x : {13, 257, 500}) {
+        EXPECT_EQ(at(x, 335), face) << x;
+        EXPECT_EQ(at(x, 336), RGB(192, 192, 192)) << x;
+        EXPECT_EQ(at(x, 337), RGB(255, 255, 255)) << x;
+        EXPECT_EQ(at(x, 338), face) << x;
+    }
+    for (int y : {336, 337}) {  // 13 pixels in from the left, 12 from the right
+        EXPECT_EQ(at(12, y), face) << y;
+        EXPECT_EQ(at(501, y), face) << y;
+    }
+    ReleaseDC(hwnd, dc);
+    // Repainted after being covered: part of the window's own painting, not a one-off.
+    RECT part{100, 330, 200, 340};
+    InvalidateRect(hwnd, &part, TRUE);
+    UpdateWindow(hwnd);
+    dc = GetDC(hwnd);
+    EXPECT_EQ(at(150, 336), RGB(192, 192, 192));
+    EXPECT_EQ(at(150, 337), RGB(255, 255, 255));
+    ReleaseDC(hwnd, dc);
 }
 
 TEST_F(MainWindow, HandPointerOverTheLinkOnly)
