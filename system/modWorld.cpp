@@ -90,15 +90,19 @@ void EndProcesses(const std::wstring& aImage)
     runtime::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return;
     const ImagePaths images;
+    const std::wstring name = aImage.substr(aImage.find_last_of(L'\\') + 1);
+    // As the file system compares names: without regard to case, in no one language.
+    auto same = [](const wchar_t* a, const wchar_t* b) {
+        return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
+    };
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-        if (entry.th32ProcessID == GetCurrentProcessId()) continue;
+        // Only a process that bears the file's name is opened to read its full path, not
+        // every process on the machine (on XP that reads each one's memory).
+        if (entry.th32ProcessID == GetCurrentProcessId() || !same(entry.szExeFile, name.c_str())) continue;
         const std::wstring image = images.Of(entry.th32ProcessID);
-        // As the file system compares names: without regard to case, in no one language.
-        if (image.empty() ||
-            CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, image.c_str(), -1, aImage.c_str(), -1) != CSTR_EQUAL)
-            continue;
+        if (image.empty() || !same(image.c_str(), aImage.c_str())) continue;
         runtime::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
         if (process && TerminateProcess(process.get(), 1)) WaitForSingleObject(process.get(), kEndWaitMs);
     }
