@@ -160,7 +160,7 @@ LRESULT frmMain::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         HDC dc = BeginPaint(hwnd, &ps);
         for (const layout::Control& c : layout::Controls()) {
             if (c.kind != layout::Kind::Line) continue;
-            SetDCBrushColor(dc, c.colour.value);
+            SetDCBrushColor(dc, c.colour.Resolve());
             FillRect(dc, &c.bounds, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
         }
         EndPaint(hwnd, &ps);

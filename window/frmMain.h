@@ -33,7 +33,7 @@ struct CommandButton {
 class frmMain final : public runtime::Form {
 public:
     frmMain(HINSTANCE instance, frmMainEvents& events);
-    // The window goes first: its last messages still reach the fonts and brushes below.
+    // The window goes first: its last messages still reach the fonts and pictures below.
     ~frmMain() { Unload(); }
     frmMain(const frmMain&) = delete;
     frmMain& operator=(const frmMain&) = delete;
