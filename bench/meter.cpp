@@ -7,7 +7,8 @@
 // controls need):
 //   meter RUNS
 // The programs are taken from the meter's own folder. Before each run after the
-// restart the flag is set to "1", as the first phase leaves it.
+// restart the flag is set to "1", as the first phase leaves it. The quartiles of each
+// program's times show how far its runs spread.
 #include <windows.h>
 #include <psapi.h>
 
@@ -85,18 +86,21 @@ bool Run(Case& c, const std::wstring& folder)
     return seen;
 }
 
-double Median(std::vector<double> v)
+// Linear between the two nearest samples: at 0.5 the median, at 0.25 and 0.75 the quartiles.
+double Quantile(std::vector<double> v, double q)
 {
     std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    double position = q * double(v.size() - 1);
+    size_t below = size_t(position);
+    if (below + 1 == v.size()) return v[below];
+    return v[below] + (position - double(below)) * (v[below + 1] - v[below]);
 }
 
-double Median(const Case& c, double Sample::*field)
+double Quantile(const Case& c, double Sample::*field, double q)
 {
     std::vector<double> v;
     for (const Sample& s : c.samples) v.push_back(s.*field);
-    return Median(v);
+    return Quantile(v, q);
 }
 
 }  // namespace
@@ -135,11 +139,16 @@ int wmain(int argc, wchar_t** argv)
         const std::vector<Case>& c = *groups[g];
         std::printf("%s\n", names[g]);
         for (size_t k = 1; k < c.size(); ++k) {
-            double ms = Median(c[0], &Sample::ms), refMs = Median(c[k], &Sample::ms);
-            double kb = Median(c[0], &Sample::peakKb), refKb = Median(c[k], &Sample::peakKb);
+            double ms = Quantile(c[0], &Sample::ms, 0.5), refMs = Quantile(c[k], &Sample::ms, 0.5);
+            double kb = Quantile(c[0], &Sample::peakKb, 0.5), refKb = Quantile(c[k], &Sample::peakKb, 0.5);
             std::printf("  vs %-26ls %7.1f ms / %7.1f ms  ratio %.3f   %6.0f KB / %6.0f KB  ratio %.3f\n", c[k].exe,
                         ms, refMs, ms / refMs, kb, refKb, kb / refKb);
         }
+        // How far one program's own runs spread: on a shared host often wider than a target.
+        std::printf("  quartiles of the times:");
+        for (const Case& one : c)
+            std::printf(" %ls %.1f-%.1f ms%s", one.exe, Quantile(one, &Sample::ms, 0.25),
+                        Quantile(one, &Sample::ms, 0.75), &one == &c.back() ? "\n" : ",");
     }
     return 0;
 }
