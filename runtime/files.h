@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 
 namespace runtime {
@@ -10,5 +11,10 @@ void Kill(const std::wstring& path);
 // A folder and a name joined by exactly one backslash, whether or not the folder
 // ends in one (a drive root does).
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+
+// PATH in a form that the ANSI code page carries exactly, for an "A" call or a text
+// that Windows reads back: the path itself, else its short (8.3) form, else nothing
+// (no short name on the volume, or one that the code page cannot hold either).
+std::optional<std::wstring> AnsiPath(const std::wstring& path);
 
 }  // namespace runtime

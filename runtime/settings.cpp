@@ -15,11 +15,12 @@ bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
 
 }  // namespace
 
-LONG QueryValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& type, std::wstring& text)
+LONG QueryValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& type, std::wstring& text,
+                REGSAM view)
 {
     text.clear();
     UniqueKey hkey;
-    LONG status = RegOpenKeyExW(root, key.c_str(), 0, KEY_QUERY_VALUE, hkey.put());
+    LONG status = RegOpenKeyExW(root, key.c_str(), 0, KEY_QUERY_VALUE | view, hkey.put());
     if (status != ERROR_SUCCESS) return status;
     DWORD bytes = 0;
     status = RegQueryValueExW(hkey.get(), name.c_str(), nullptr, &type, nullptr, &bytes);

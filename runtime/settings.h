@@ -19,7 +19,9 @@ void SaveSetting(const std::wstring& application, const std::wstring& section, c
 
 // One registry value as stored, read with query rights only: ERROR_SUCCESS with its
 // type and, for text, the text up to its first NUL; ERROR_FILE_NOT_FOUND when the
-// key or the value does not exist; any other status when it cannot be read.
-LONG QueryValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& type, std::wstring& text);
+// key or the value does not exist; any other status when it cannot be read. VIEW
+// picks a registry view of 64-bit Windows (KEY_WOW64_64KEY, KEY_WOW64_32KEY).
+LONG QueryValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& type, std::wstring& text,
+                REGSAM view = 0);
 
 }  // namespace runtime

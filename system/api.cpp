@@ -31,7 +31,7 @@ Api& api()
 {
     static Api windows{::GetCurrentProcess,     ::OpenProcessToken, ::LookupPrivilegeValueA,
                        ::AdjustTokenPrivileges, ::ExitWindowsEx,    ::GetWindowsDirectoryA,
-                       ShellExecuteOnFirstUse,  ShellExecuteExOnFirstUse};
+                       ShellExecuteOnFirstUse,  ShellExecuteExOnFirstUse, ::GetTokenInformation};
     return windows;
 }
 

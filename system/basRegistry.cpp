@@ -10,11 +10,11 @@ namespace basRegistry {
 namespace {
 
 // The open's status; the handle stays empty when the open fails.
-LONG Open(HKEY root, std::wstring& subKey, runtime::UniqueKey& key)
+LONG Open(HKEY root, std::wstring& subKey, runtime::UniqueKey& key, REGSAM view = 0)
 {
     HKEY raw = nullptr;
     runtime::AnsiRef path(subKey);
-    LONG status = RegOpenKeyExA(root, path.get(), 0, Access, &raw);
+    LONG status = RegOpenKeyExA(root, path.get(), 0, Access | view, &raw);
     key.reset(status == ERROR_SUCCESS ? raw : nullptr);
     return status;
 }
@@ -65,10 +65,10 @@ LONG SetValueData(HKEY aKey, std::wstring& aValueName, long& aValueType, runtime
     }
 }
 
-runtime::Variant DeleteValue(HKEY& aKey, std::wstring& aSubKey, std::wstring& aValueName)
+runtime::Variant DeleteValue(HKEY& aKey, std::wstring& aSubKey, std::wstring& aValueName, REGSAM aView)
 {
     runtime::UniqueKey key;
-    Open(aKey, aSubKey, key);
+    Open(aKey, aSubKey, key, aView);
     runtime::AnsiRef name(aValueName);
     RegDeleteValueA(key.get(), name.get());
     return {};

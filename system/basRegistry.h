@@ -24,7 +24,9 @@ void WriteValue(HKEY& aKey, std::wstring& aSubKey, std::wstring& aValueName, run
 // The write itself, through an open key: the registry's status, 0 for other types.
 LONG SetValueData(HKEY aKey, std::wstring& aValueName, long& aValueType, runtime::Variant& aValue);
 
-// Deletes aValueName from aKey\aSubKey. Silent; the result is always Empty.
-runtime::Variant DeleteValue(HKEY& aKey, std::wstring& aSubKey, std::wstring& aValueName);
+// Deletes aValueName from aKey\aSubKey, in the registry view aView of 64-bit Windows
+// (KEY_WOW64_64KEY or KEY_WOW64_32KEY; 0, the program's own). Silent; the result is
+// always Empty.
+runtime::Variant DeleteValue(HKEY& aKey, std::wstring& aSubKey, std::wstring& aValueName, REGSAM aView = 0);
 
 }  // namespace basRegistry

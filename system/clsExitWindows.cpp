@@ -13,28 +13,32 @@ static_assert(sizeof(TOKEN_PRIVILEGES) == 16);
 
 }  // namespace
 
-long clsExitWindows::ExitWindows(long aOption)
+clsExitWindows::Status clsExitWindows::ExitWindows(long aOption)
 {
+    Status status;
     try {
-        EnableShutdownPrivilege();
+        const DWORD privilege = EnableShutdownPrivilege();
         UINT flags;
         switch (static_cast<unsigned long>(aOption)) {
         case 0: flags = EWX_LOGOFF | EWX_FORCE; break;
         case 1: flags = EWX_SHUTDOWN | EWX_FORCE; break;
         case 2: flags = EWX_SHUTDOWN | EWX_REBOOT | EWX_FORCE; break;
         case 8: flags = EWX_POWEROFF | EWX_FORCE; break;
-        default: return 0;
+        default: return status;
         }
-        sys::Entry(sys::api().ExitWindowsEx)(flags, 0xFFFFFFFF);
-        return 0;
+        if (privilege != ERROR_SUCCESS && flags != (EWX_LOGOFF | EWX_FORCE)) {
+            status.refused = privilege;
+        } else if (!sys::Entry(sys::api().ExitWindowsEx)(flags, 0xFFFFFFFF)) {
+            status.refused = GetLastError();
+        }
     } catch (const runtime::Error& e) {
-        return e.number();
+        status.error = e.number();
     }
+    return status;
 }
 
-// No step's result is examined: a failed open or look-up only makes the adjustment
-// fail in turn, and Windows then refuses the shutdown.
-void clsExitWindows::EnableShutdownPrivilege()
+// A failed open or look-up makes the adjustment fail in turn, which the status shows.
+DWORD clsExitWindows::EnableShutdownPrivilege()
 {
     const sys::Api& os = sys::api();
     HANDLE process = sys::Entry(os.GetCurrentProcess)();
@@ -56,6 +60,9 @@ void clsExitWindows::EnableShutdownPrivilege()
     newState.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     TOKEN_PRIVILEGES previousState{};
     DWORD returnLength = 0;
-    sys::Entry(os.AdjustTokenPrivileges)(token.get(), FALSE, &newState, sizeof newState, &previousState,
-                                         &returnLength);
+    // Success alone does not mean enabled: GetLastError tells whether all were assigned.
+    BOOL adjusted = sys::Entry(os.AdjustTokenPrivileges)(token.get(), FALSE, &newState, sizeof newState,
+                                                         &previousState, &returnLength);
+    DWORD error = GetLastError();
+    return adjusted || error ? error : ERROR_NOT_ALL_ASSIGNED;
 }

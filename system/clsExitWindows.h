@@ -9,11 +9,17 @@
 // shutdown privilege of the program's own process.
 class clsExitWindows {
 public:
+    struct Status {
+        long error = 0;     // the number of the run-time error that ended the call
+        DWORD refused = 0;  // why Windows refused: the privilege not held, or the request failing
+    };
+
     // aOption 0 log off, 1 shut down, 2 restart, 8 power off; anything else only
-    // enables the privilege. Returns 0, or the number of the run-time error that
-    // ended the call. What Windows answers is not examined.
-    long ExitWindows(long aOption);
+    // enables the privilege. A shutdown of any kind is not asked for without the
+    // privilege, which Windows would refuse anyway; a log-off needs none.
+    Status ExitWindows(long aOption);
 
 private:
-    void EnableShutdownPrivilege();
+    // Windows' status for the adjustment: ERROR_NOT_ALL_ASSIGNED when the token lacks it.
+    DWORD EnableShutdownPrivilege();
 };

@@ -1,4 +1,6 @@
 #pragma once
+#include <windows.h>
+
 #include <string>
 
 #include "runtime/form.h"
@@ -13,10 +15,26 @@ std::wstring GetWindowsDir();
 // A run-time error on the way is shown as a prompt and goes no further.
 void OpenWebPage(runtime::Form& aForm, std::wstring& aAddress);
 
-// Ends every process but this one whose image is the file aImage (full paths compared
-// without regard to case), waiting a few seconds at most for each to end. A process
-// that cannot be opened or ended is left running.
+// True when a process other than this one runs the file aImage (full path), as far as
+// query rights can see.
+bool Running(const std::wstring& aImage);
+
+// Ends every process but this one whose image is the file aImage, waiting a few
+// seconds at most for each to end. A process that cannot be opened or ended is left
+// running.
 void EndProcesses(const std::wstring& aImage);
+
+// Ends the process of aProcess, through that handle alone, when its image is the file
+// aImage; waits a few seconds at most. True once it has ended.
+bool EndIfImage(HANDLE aProcess, const std::wstring& aImage);
+
+// Whether this process runs with administrator rights: an elevated token since Vista,
+// a member of Administrators on XP.
+bool Elevated();
+
+// Enables the debug privilege where the token holds it, so that an administrator may
+// end processes of other accounts.
+void EnableDebugPrivilege();
 
 // Starts aFile without arguments in aFolder through the shell's "runas" verb: the
 // elevation prompt since Vista, the "Run as" dialog on XP. True once it has started;

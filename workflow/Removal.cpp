@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "runtime/app.h"
 #include "runtime/desktop.h"
 #include "runtime/errors.h"
@@ -16,6 +18,15 @@ namespace {
 
 using runtime::Resume;
 namespace app = runtime::app;
+
+// What the user is told when a step is not seen done, and the program runs as
+// administrator already, so that running it as one cannot help.
+constexpr wchar_t kIncomplete[] = L"Eliminación incompleta";
+constexpr wchar_t kFileNotDeleted[] = L"No se ha podido eliminar el archivo del virus.";
+constexpr wchar_t kTrayXNotDeleted[] = L"No se ha podido borrar el valor TrayX del inicio de Windows.";
+constexpr wchar_t kNotRegistered[] = L"No se ha podido registrar este programa para el próximo inicio de Windows.";
+constexpr wchar_t kNotUnregistered[] = L"No se ha podido quitar este programa del inicio de Windows.";
+constexpr wchar_t kStateNotSaved[] = L"No se ha podido guardar el estado de la eliminación.";
 
 // A check in continue-on-error mode: one that cannot run counts as not done.
 template <typename Check>
@@ -35,6 +46,14 @@ std::wstring WormFilePath()
     return windows.empty() ? std::wstring() : runtime::JoinPath(windows, WormFile);
 }
 
+// True when FILE is seen not to exist.
+bool FileAbsent(const std::wstring& file)
+{
+    if (GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 // True once FILE is gone, or was never there.
 bool DeleteWormFile(const std::wstring& file)
 {
@@ -45,54 +64,98 @@ bool DeleteWormFile(const std::wstring& file)
         SetFileAttributesW(file.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
     }
     Resume([&] { runtime::Kill(file); });
-
-    if (GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return FileAbsent(file);
 }
 
 std::wstring OwnExecutable() { return runtime::JoinPath(app::Path(), app::ExeName() + L".exe"); }
 
 // A value that the registry says is not there: reading it is allowed and finds nothing.
-bool Absent(HKEY root, const wchar_t* key, const wchar_t* name)
+bool Absent(HKEY root, const wchar_t* key, const wchar_t* name, REGSAM view = 0)
 {
     DWORD type;
     std::wstring text;
-    return runtime::QueryValue(root, key, name, type, text) == ERROR_FILE_NOT_FOUND;
+    return runtime::QueryValue(root, key, name, type, text, view) == ERROR_FILE_NOT_FOUND;
 }
 
-// Asks for the worm's "TrayX" to be deleted from the machine's and the user's Run keys.
+// Where the worm's "TrayX" may be: both views of the machine's Run key on 64-bit
+// Windows (32-bit Windows ignores the flags) and the user's, which has one view.
+struct RunKey {
+    HKEY root;
+    REGSAM view;
+};
+const RunKey kTrayXKeys[] = {
+    {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY}, {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY}, {HKEY_CURRENT_USER, 0}};
+
 void DeleteTrayX()
 {
-    HKEY machine = HKEY_LOCAL_MACHINE, user = HKEY_CURRENT_USER;
-    std::wstring key = WormRunKey, name = WormRunValue;
-    basRegistry::DeleteValue(machine, key, name);
-    basRegistry::DeleteValue(user, key, name);
+    for (const RunKey& run : kTrayXKeys) {
+        HKEY root = run.root;
+        std::wstring key = WormRunKey, name = WormRunValue;
+        basRegistry::DeleteValue(root, key, name, run.view);
+    }
 }
 
 bool TrayXGone()
 {
-    return Absent(HKEY_LOCAL_MACHINE, WormRunKey, WormRunValue) && Absent(HKEY_CURRENT_USER, WormRunKey, WormRunValue);
+    for (const RunKey& run : kTrayXKeys)
+        if (!Absent(run.root, WormRunKey, WormRunValue, run.view)) return false;
+    return true;
 }
 
-// What the first phase must have left before it may claim success and restart: the
-// program starts at the next logon, and the worm does not.
-bool FirstPhaseDone(const std::wstring& command)
+// Seen with read rights only, in exactly the places that the removal cleans. A place
+// that cannot be read counts as infected.
+bool WormNowhere()
+{
+    const std::wstring file = WormFilePath();
+    return TrayXGone() && !file.empty() && FileAbsent(file) && !modWorld::Running(file);
+}
+
+bool Registered(const std::wstring& command)
 {
     DWORD type = REG_NONE;
     std::wstring text;
     return runtime::QueryValue(HKEY_LOCAL_MACHINE, OwnRunKey, OwnRunValue, type, text) == ERROR_SUCCESS &&
-           type == REG_SZ && text == command && TrayXGone();
+           type == REG_SZ && text == command;
 }
+
+// Deletes the own Run value when it holds COMMAND; true once reading it back finds no
+// such value. One that another copy of the program wrote is not this press's to delete.
+bool Unregister(const std::wstring& command)
+{
+    if (Registered(command)) {
+        HKEY root = HKEY_LOCAL_MACHINE;
+        std::wstring key = OwnRunKey, name = OwnRunValue;
+        basRegistry::DeleteValue(root, key, name);
+    }
+    DWORD type = REG_NONE;
+    std::wstring text;
+    LONG status = runtime::QueryValue(HKEY_LOCAL_MACHINE, OwnRunKey, OwnRunValue, type, text);
+    return status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && !(type == REG_SZ && text == command));
+}
+
+bool FlagIs(const wchar_t* value) { return runtime::GetSetting(app::Title, FlagSection, FlagKey) == value; }
 
 // Asks QUESTION and, on Yes, starts the program again as administrator. True once the
 // new instance has started.
 bool OfferAdministrator(window::frmMain& form, const wchar_t* question)
 {
-    if (runtime::MsgBox(question, MB_ICONEXCLAMATION | MB_YESNO, L"Eliminación incompleta") != IDYES) return false;
+    if (runtime::MsgBox(question, MB_ICONEXCLAMATION | MB_YESNO, kIncomplete) != IDYES) return false;
     // The run after the restart has no window to own the prompt, and makes none for it.
     HWND owner = form.Hidden() ? nullptr : form.hWnd();
     return modWorld::RunAsAdministrator(owner, OwnExecutable(), app::Path());
+}
+
+// Forces the restart; true when Windows refused it, after telling the user so. A
+// run-time error on the way is raised again.
+bool RestartRefused()
+{
+    clsExitWindows exitWindows;
+    const clsExitWindows::Status status = exitWindows.ExitWindows(2);
+    if (status.error) runtime::Raise(status.error);
+    if (!status.refused) return false;
+    runtime::MsgBox(L"No se ha podido reiniciar el equipo. Reinícielo usted para terminar la eliminación del virus.",
+                    MB_ICONEXCLAMATION, L"Reinicio necesario");
+    return true;
 }
 
 }  // namespace
@@ -111,42 +174,60 @@ void Removal::Form_Load(window::frmMain& form)
 void Removal::Complete(window::frmMain& form)
 {
     Resume([&] { form.Hide(); });
-    bool done = false;
+    const bool elevated = Seen(modWorld::Elevated);
+    // An administrator may then end a copy of the worm in any account's session.
+    if (elevated) Resume(modWorld::EnableDebugPrivilege);
+    const wchar_t* failed = nullptr;
     std::wstring file;
     Resume([&] { file = WormFilePath(); });
-    if (!file.empty()) {
+    if (file.empty()) {
+        failed = kFileNotDeleted;
+    } else {
         // A copy of the worm that runs (it wrote "TrayX" back before the restart, or
         // another account started it) holds its file.
         Resume([&] { modWorld::EndProcesses(file); });
-        done = Seen([&] { return DeleteWormFile(file); });
+        if (!Seen([&] { return DeleteWormFile(file); })) failed = kFileNotDeleted;
     }
-    if (done) {  // and again the start-up values that such a copy may have written
+    if (!failed) {  // and again the start-up values that such a copy may have written
         Resume(DeleteTrayX);
-        done = Seen(TrayXGone);
+        if (!Seen(TrayXGone)) failed = kTrayXNotDeleted;
     }
-    if (done) {
+    if (!failed) {
         Resume([&] {
             HKEY root = HKEY_LOCAL_MACHINE;
             std::wstring key = OwnRunKey, name = OwnRunValue;
             basRegistry::DeleteValue(root, key, name);
         });
-        done = Seen([] { return Absent(HKEY_LOCAL_MACHINE, OwnRunKey, OwnRunValue); });
+        if (!Seen([] { return Absent(HKEY_LOCAL_MACHINE, OwnRunKey, OwnRunValue); })) failed = kNotUnregistered;
     }
-    if (done) {
+    if (!failed) {
         Resume([&] { runtime::SaveSetting(app::Title, FlagSection, FlagKey, L"0"); });
-        done = Seen([] { return runtime::GetSetting(app::Title, FlagSection, FlagKey) == L"0"; });
+        if (!Seen([] { return FlagIs(L"0"); })) failed = kStateNotSaved;
     }
-    if (done) {
+
+    if (!failed) {
         Resume([&] {
             runtime::MsgBox(L"Virus eliminado por completo. No olvide visitar nuestra web donde encontrará otros "
                             L"productos de su utilidad.",
                             MB_ICONINFORMATION, L"Eliminación completada.");
         });
-    } else {
+    } else if (!elevated) {
         Resume([&] {
             OfferAdministrator(form, L"No se ha podido completar la eliminación del virus. ¿Desea ejecutar ahora este "
                                      L"programa como administrador para terminarla?");
         });
+    } else if (failed == kFileNotDeleted && !file.empty() &&
+               MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        // Held open by what even an administrator cannot end: Windows deletes it at the
+        // restart, before anything starts; the flag and the Run value bring this run back.
+        Resume([&] {
+            if (runtime::MsgBox(L"El archivo del virus está en uso y se eliminará al reiniciar el equipo. ¿Desea "
+                                L"reiniciarlo ahora?",
+                                MB_ICONQUESTION | MB_YESNO, kIncomplete) == IDYES)
+                RestartRefused();
+        });
+    } else {
+        Resume([&] { runtime::MsgBox(failed, MB_ICONEXCLAMATION, kIncomplete); });
     }
     Resume([&] { form.Unload(); });
     Resume([&] { runtime::End(); });
@@ -155,9 +236,26 @@ void Removal::Complete(window::frmMain& form)
 // Untrapped: a run-time error ends the program with the runtime's report.
 void Removal::cmdBegin_Click(window::frmMain& form)
 {
+    // A machine without the worm is left as it is: a forced restart would cost the
+    // user's unsaved work for nothing.
+    if (WormNowhere()) {
+        runtime::MsgBox(L"No se ha encontrado el virus Zelvy.F en su PC. No se ha realizado ningún cambio.",
+                        MB_ICONINFORMATION);
+        return;
+    }
+    // Windows reads the Run value back through the ANSI code page: a path that does not
+    // survive that would start another program, or none, at every logon.
+    const std::optional<std::wstring> executable = runtime::AnsiPath(OwnExecutable());
+    if (!executable) {
+        runtime::MsgBox(L"El nombre de la carpeta desde la que se ha ejecutado este programa contiene caracteres que "
+                        L"no se pueden registrar para el inicio de Windows. Copie el programa a una carpeta con un "
+                        L"nombre sencillo, por ejemplo C:\\, y ejecútelo desde allí.",
+                        MB_ICONEXCLAMATION, kIncomplete);
+        return;
+    }
     // Quoted: with spaces in an unquoted path, Windows would try "C:\Program.exe"
     // and the like first, at every logon.
-    const std::wstring quoted = L"\"" + OwnExecutable() + L"\"";
+    const std::wstring quoted = L"\"" + *executable + L"\"";
     runtime::Variant command = quoted;
     HKEY machine = HKEY_LOCAL_MACHINE;
     std::wstring ownKey = OwnRunKey, ownName = OwnRunValue;
@@ -167,20 +265,34 @@ void Removal::cmdBegin_Click(window::frmMain& form)
     DeleteTrayX();
     // Without administrator rights the machine-wide Run key is read-only: a restart
     // would close the user's programs for nothing, and the worm would start again.
-    if (!FirstPhaseDone(quoted)) {
-        if (OfferAdministrator(form, L"No se ha podido completar la primera fase de la eliminación: puede que este "
-                                     L"programa necesite permisos de administrador. ¿Desea ejecutarlo ahora como "
-                                     L"administrador?")) {
-            form.Unload();
-            runtime::End();
+    const wchar_t* failed = !Registered(quoted) ? kNotRegistered : !TrayXGone() ? kTrayXNotDeleted : nullptr;
+    if (!failed) {
+        Resume([] { runtime::SaveSetting(app::Title, FlagSection, FlagKey, L"1"); });
+        if (!Seen([] { return FlagIs(L"1"); })) failed = kStateNotSaved;
+    }
+    if (failed) {
+        // Left behind, the Run value would open this window at every logon of every user.
+        const bool unregistered = Seen([&] { return Unregister(quoted); });
+        if (!modWorld::Elevated()) {
+            if (OfferAdministrator(form, L"No se ha podido completar la primera fase de la eliminación: puede que este "
+                                         L"programa necesite permisos de administrador. ¿Desea ejecutarlo ahora como "
+                                         L"administrador?")) {
+                form.Unload();
+                runtime::End();
+            }
+        } else {
+            runtime::MsgBox(unregistered ? std::wstring(failed) : std::wstring(failed) + L"\n" + kNotUnregistered,
+                            MB_ICONEXCLAMATION, kIncomplete);
         }
         return;
     }
-    runtime::SaveSetting(app::Title, FlagSection, FlagKey, L"1");
     runtime::MsgBox(L"El virus ha sido eliminado con éxito de su equipo. Ahora se reiniciará su PC.",
                     MB_ICONINFORMATION, L"Virus eliminado");
-    clsExitWindows exitWindows;
-    if (long error = exitWindows.ExitWindows(2)) runtime::Raise(error);
+    // Refused, the flag and the Run value stay: a restart by hand finishes the removal.
+    if (RestartRefused()) {
+        form.Unload();
+        runtime::End();
+    }
 }
 
 void Removal::cmdExit_Click(window::frmMain& form)

@@ -21,6 +21,8 @@ struct Recorder {
     UINT flags = 0;
     DWORD reason = 0;
     bool failOpen = false;
+    bool notAssigned = false;  // the token lacks the privilege
+    DWORD exitError = 0;       // ExitWindowsEx fails with this
 } rec;
 
 HANDLE WINAPI FakeCurrentProcess()
@@ -51,14 +53,17 @@ BOOL WINAPI FakeAdjust(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, D
     rec.bufferLength = length;
     static const BYTE zero[16]{};
     rec.previousZeroed = std::memcmp(previous, zero, 16) == 0;
-    return AdjustTokenPrivileges(token, disableAll, state, length, previous, returned);
+    BOOL adjusted = AdjustTokenPrivileges(token, disableAll, state, length, previous, returned);
+    if (rec.notAssigned) SetLastError(ERROR_NOT_ALL_ASSIGNED);
+    return adjusted;
 }
 BOOL WINAPI FakeExitWindowsEx(UINT flags, DWORD reason)
 {
     rec.calls.push_back("ExitWindowsEx");
     rec.flags = flags;
     rec.reason = reason;
-    return TRUE;
+    SetLastError(rec.exitError);
+    return rec.exitError == 0;
 }
 
 class Restart : public testing::Test {
@@ -87,7 +92,9 @@ TEST_F(Restart, PrivilegeStepsThenTheForcedRequestForEachOption)
         SCOPED_TRACE(option);
         rec.calls.clear();
         clsExitWindows exitWindows;
-        EXPECT_EQ(exitWindows.ExitWindows(option), 0);
+        clsExitWindows::Status status = exitWindows.ExitWindows(option);
+        EXPECT_EQ(status.error, 0);
+        EXPECT_EQ(status.refused, 0u);
         std::vector<std::string> expected = kPrivilegeSteps;
         expected.push_back("ExitWindowsEx");
         EXPECT_EQ(rec.calls, expected);
@@ -118,12 +125,13 @@ TEST_F(Restart, UnlistedOptionsOnlyEnableThePrivilege)
     for (long option : {3L, 4L, 5L, 6L, 7L, 9L, -1L, 0x7FFFFFFFL}) {
         rec.calls.clear();
         clsExitWindows exitWindows;
-        EXPECT_EQ(exitWindows.ExitWindows(option), 0) << option;
+        clsExitWindows::Status status = exitWindows.ExitWindows(option);
+        EXPECT_EQ(status.error + status.refused, 0u) << option;
         EXPECT_EQ(rec.calls, kPrivilegeSteps) << option;
     }
 }
 
-TEST_F(Restart, TwoCallsRepeatEverythingAndFailuresStillReturnSuccess)
+TEST_F(Restart, TwoCallsRepeatEverythingAndARefusalIsReported)
 {
     clsExitWindows exitWindows;
     exitWindows.ExitWindows(2);
@@ -131,18 +139,36 @@ TEST_F(Restart, TwoCallsRepeatEverythingAndFailuresStillReturnSuccess)
     EXPECT_EQ(std::count(rec.calls.begin(), rec.calls.end(), "AdjustTokenPrivileges"), 2);
     EXPECT_EQ(std::count(rec.calls.begin(), rec.calls.end(), "ExitWindowsEx"), 2);
 
+    // Windows refuses the request itself.
     rec.calls.clear();
-    rec.failOpen = true;  // a user who may not open the token: the steps still run
-    EXPECT_EQ(exitWindows.ExitWindows(2), 0);
-    std::vector<std::string> expected = kPrivilegeSteps;
-    expected.push_back("ExitWindowsEx");
-    EXPECT_EQ(rec.calls, expected);
+    rec.exitError = ERROR_PRIVILEGE_NOT_HELD;
+    EXPECT_EQ(exitWindows.ExitWindows(2).refused, static_cast<DWORD>(ERROR_PRIVILEGE_NOT_HELD));
+    EXPECT_EQ(rec.calls.back(), "ExitWindowsEx");
+
+    // A token without the privilege, or one that cannot be opened: no shutdown of any
+    // kind is asked for, while a log-off, which needs no privilege, still is.
+    rec.exitError = 0;
+    for (bool open : {true, false}) {
+        rec.notAssigned = open;
+        rec.failOpen = !open;
+        for (long option : {1L, 2L, 8L}) {
+            rec.calls.clear();
+            clsExitWindows::Status status = exitWindows.ExitWindows(option);
+            EXPECT_EQ(status.refused, open ? static_cast<DWORD>(ERROR_NOT_ALL_ASSIGNED) : ERROR_INVALID_HANDLE);
+            EXPECT_EQ(status.error, 0);
+            EXPECT_EQ(rec.calls, kPrivilegeSteps) << option;
+        }
+        rec.calls.clear();
+        EXPECT_EQ(exitWindows.ExitWindows(0).refused, 0u);
+        EXPECT_EQ(rec.calls.back(), "ExitWindowsEx");
+        EXPECT_EQ(rec.flags, 4u);
+    }
 }
 
 TEST_F(Restart, MissingEntryPointReturnsAsFailureWithoutRestarting)
 {
     sys::api().AdjustTokenPrivileges = nullptr;
     clsExitWindows exitWindows;
-    EXPECT_EQ(exitWindows.ExitWindows(2), runtime::err::EntryPointNotFound);
+    EXPECT_EQ(exitWindows.ExitWindows(2).error, runtime::err::EntryPointNotFound);
     EXPECT_EQ(std::count(rec.calls.begin(), rec.calls.end(), "ExitWindowsEx"), 0);
 }

@@ -8,6 +8,8 @@
 #include "runtime/settings.h"
 #include "runtime/variant.h"
 
+#include <optional>
+
 using namespace runtime;
 
 namespace {
@@ -74,15 +76,44 @@ TEST(Conversions, TextAndIntegerForms)
     EXPECT_EQ(ErrorOf([] { CLng(Variant{Null{}}); }), err::InvalidUseOfNull);
 }
 
-TEST(Ansi, RoundTripReplacesWhatTheCodePageLacks)
+TEST(Ansi, WhatTheCodePageLacksIsReplacedNeverBestFitted)
 {
-    // Neither o with double acute nor the CJK sign is in code page 1252; the first has a best fit.
-    std::wstring text = L"eliminará \u0151\u4E2D";
+    // Code page 1252 best-fits o with double acute to "o" and the full-width quotation
+    // mark to a real one, which would end a quoted path; the CJK sign has no fit at all.
+    std::wstring text = L"eliminará \u0151\uFF02\u4E2D";
     {
         AnsiRef arg(text);
-        EXPECT_EQ(std::string(arg.get()), "eliminar\xE1 o?");
+        EXPECT_EQ(std::string(arg.get()), "eliminar\xE1 ???");
     }
-    EXPECT_EQ(text, L"eliminará o?");
+    EXPECT_EQ(text, L"eliminará ???");
+    bool replaced = false;
+    EXPECT_EQ(ToAnsi(L"x\uFF02", &replaced), "x?");
+    EXPECT_TRUE(replaced);
+    EXPECT_EQ(ToAnsi(L"Eliminación", &replaced), "Eliminaci\xF3n");
+    EXPECT_FALSE(replaced);
+    EXPECT_TRUE(SurvivesAnsi(L"C:\\Descargas\\Eliminación"));
+    EXPECT_FALSE(SurvivesAnsi(L"C:\\\u0410"));
+}
+
+TEST(Files, AnsiPathFallsBackToTheShortFormAndThenToNothing)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring plain = JoinPath(temp, L"Eliminación");
+    EXPECT_EQ(AnsiPath(plain), plain);  // carried as it is, whether it exists or not
+
+    const std::wstring odd = JoinPath(temp, L"x\uFF02 y \u0416");
+    ASSERT_TRUE(CreateDirectoryW(odd.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    std::optional<std::wstring> carried = AnsiPath(odd);
+    ASSERT_TRUE(carried);
+    EXPECT_TRUE(SurvivesAnsi(*carried));
+    EXPECT_EQ(carried->find(L'"'), std::wstring::npos);
+    wchar_t longForm[MAX_PATH];
+    ASSERT_NE(GetLongPathNameW(carried->c_str(), longForm, MAX_PATH), 0u);  // the same folder
+    EXPECT_EQ(_wcsicmp(longForm, odd.c_str()), 0);
+    RemoveDirectoryW(odd.c_str());
+    // Gone, it has no short form either: nothing can carry it.
+    EXPECT_FALSE(AnsiPath(odd));
 }
 
 TEST(Files, KillRaisesForMissingAndUndeletableFiles)

@@ -26,9 +26,17 @@ struct Elevation {
 };
 std::vector<Elevation> elevations;
 BOOL elevationStarts = TRUE;
+DWORD exitRefusal = 0;    // ExitWindowsEx fails with this
+DWORD elevatedToken = 0;  // Wine's own tokens are all elevated
 BOOL WINAPI RecordExit(UINT flags, DWORD)
 {
     exitRequests.push_back(flags);
+    SetLastError(exitRefusal);
+    return exitRefusal == 0;
+}
+BOOL WINAPI ReportElevation(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID info, DWORD, PDWORD)
+{
+    static_cast<TOKEN_ELEVATION*>(info)->TokenIsElevated = elevatedToken;
     return TRUE;
 }
 HINSTANCE WINAPI RecordShell(HWND, LPCSTR, LPCSTR file, LPCSTR, LPCSTR, INT)
@@ -83,6 +91,17 @@ void PlantWorm(DWORD attributes = FILE_ATTRIBUTE_NORMAL)
 
 bool WormPresent() { return GetFileAttributesW(WormPath().c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+const std::wstring kSessionManager = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+// Whether Windows has been asked to delete the worm's file at the next restart.
+bool DeletionPending()
+{
+    DWORD type;
+    std::string bytes;
+    return test::ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations", type, bytes) &&
+           bytes.find("winppr32.exe") != std::string::npos;
+}
+
 class Workflow : public testing::Test {
 protected:
     void SetUp() override
@@ -91,6 +110,9 @@ protected:
         openedPages.clear();
         elevations.clear();
         elevationStarts = TRUE;
+        exitRefusal = 0;
+        elevatedToken = 0;  // started by a double click under User Account Control
+        sys::api().GetTokenInformation = ReportElevation;
         sys::api().ExitWindowsEx = RecordExit;
         sys::api().ShellExecuteA = RecordShell;
         sys::api().ShellExecuteExW = RecordShellEx;
@@ -109,6 +131,7 @@ protected:
         Remove(HKEY_LOCAL_MACHINE, kRun, L"TrayX");
         Remove(HKEY_CURRENT_USER, kRun, L"TrayX");
         Remove(HKEY_LOCAL_MACHINE, kRun, L"Other");
+        Remove(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations");
     }
     window::frmMain& Start()
     {
@@ -162,6 +185,7 @@ TEST_F(Workflow, BeginRegistersTheProgramDeletesTrayXAndRestarts)
     SetText(HKEY_LOCAL_MACHINE, kRun, L"TrayX", L"C:\\windows\\winppr32.exe");
     SetText(HKEY_CURRENT_USER, kRun, L"TrayX", L"C:\\windows\\winppr32.exe");
     SetText(HKEY_LOCAL_MACHINE, kRun, L"Other", L"keep me");
+    PlantWorm();  // still there for a second press
     window::frmMain& f = Start();
     for (int press = 1; press <= 2; ++press) {  // a second press, as when the restart was refused
         Begin(f);
@@ -182,11 +206,50 @@ TEST_F(Workflow, BeginRegistersTheProgramDeletesTrayXAndRestarts)
     EXPECT_TRUE(IsWindowVisible(f.hWnd()));  // stays loaded until Windows ends it
     EXPECT_EQ(desktop.ends, 0);
 
+    // Windows refuses the restart: said so, and the program ends with the flag and the
+    // Run value in place, so that a restart by hand finishes the removal.
+    exitRefusal = ERROR_PRIVILEGE_NOT_HELD;
+    Begin(f);
+    ASSERT_EQ(desktop.messages.size(), 4u);
+    EXPECT_EQ(desktop.messages[3].text,
+              L"No se ha podido reiniciar el equipo. Reinícielo usted para terminar la eliminación del virus.");
+    EXPECT_EQ(desktop.messages[3].style, 48u);
+    EXPECT_EQ(desktop.messages[3].title, L"Reinicio necesario");
+    EXPECT_EQ(desktop.ends, 1);
+    EXPECT_FALSE(IsWindow(f.cmdBegin.hwnd));
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
+    EXPECT_TRUE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
+
     // A restart request that fails with a run-time error ends the program with the report.
     sys::api().ExitWindowsEx = nullptr;
-    Begin(f);
+    SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"0");  // a fresh start, not the run after a restart
+    Begin(Start());
     EXPECT_NE(desktop.messages.back().text.find(L"'453'"), std::wstring::npos);
-    EXPECT_EQ(desktop.ends, 1);
+    EXPECT_EQ(desktop.ends, 2);
+}
+
+TEST_F(Workflow, BeginOnAMachineWithoutTheWormChangesNothing)
+{
+    SetText(HKEY_LOCAL_MACHINE, kRun, L"Other", L"keep me");
+    window::frmMain& f = Start();
+    Begin(f);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text,
+              L"No se ha encontrado el virus Zelvy.F en su PC. No se ha realizado ningún cambio.");
+    EXPECT_EQ(desktop.messages[0].style, 64u);
+    EXPECT_EQ(desktop.messages[0].title, L"Kestrova Zelvy Remover");
+    EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
+    EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Other"), L"keep me");
+    EXPECT_TRUE(exitRequests.empty());
+    EXPECT_TRUE(IsWindowVisible(f.hWnd()));
+    EXPECT_EQ(desktop.ends, 0);
+
+    // The worm's file alone is enough for the removal to run.
+    PlantWorm();
+    Begin(f);
+    EXPECT_EQ(Titles().back(), L"Virus eliminado");
+    EXPECT_EQ(exitRequests, std::vector<UINT>{7u});
 }
 
 TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministrator)
@@ -240,6 +303,7 @@ TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministr
     // does not start this program at the next logon.
     ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KA;;;WD)"), ERROR_SUCCESS);
     Remove(HKEY_LOCAL_MACHINE, kRun, L"TrayX");
+    PlantWorm();
     SetText(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover", L"\"C:\\old\\tarquelin.exe\"");
     ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
     desktop.answer = IDNO;
@@ -248,9 +312,22 @@ TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministr
     Begin(again);
     EXPECT_EQ(Titles().back(), L"Eliminación incompleta");
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"C:\\old\\tarquelin.exe\"");  // not this one's
+
+    // Already an administrator: no offer, which could not help, but what failed.
+    elevatedToken = 1;
+    desktop.messages.clear();
+    Begin(again);
+    ASSERT_EQ(desktop.messages.size(), 3u);
+    EXPECT_EQ(desktop.messages[2].text,
+              L"No se ha podido registrar este programa para el próximo inicio de Windows.");
+    EXPECT_EQ(desktop.messages[2].style, 48u);
+    EXPECT_EQ(desktop.messages[2].title, L"Eliminación incompleta");
+    EXPECT_EQ(elevations.size(), 2u);
+    EXPECT_TRUE(IsWindowVisible(again.hWnd()));
 }
 
-TEST_F(Workflow, AUserRunKeyThatKeepsTrayXIsNoSuccessEither)
+TEST_F(Workflow, AFirstPhaseThatFailsLeavesNoRunValueOfItsOwn)
 {
     // The worm's user owns that key and may lock it.
     SetText(HKEY_CURRENT_USER, kRun, L"TrayX", L"C:\\windows\\winppr32.exe");
@@ -259,29 +336,52 @@ TEST_F(Workflow, AUserRunKeyThatKeepsTrayXIsNoSuccessEither)
     window::frmMain& f = Start();
     Begin(f);
     EXPECT_EQ(Titles(), std::vector<std::wstring>{L"Eliminación incompleta"});
+    EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
     EXPECT_TRUE(exitRequests.empty());
+
+    elevatedToken = 1;
+    Begin(f);
+    EXPECT_EQ(desktop.messages.back().text, L"No se ha podido borrar el valor TrayX del inicio de Windows.");
+    EXPECT_EQ(desktop.messages.back().style, 48u);
+    EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
+    EXPECT_TRUE(elevations.empty());
 }
 
 TEST_F(Workflow, ARefusedFlagWriteIsNeverTakenForSuccess)
 {
+    PlantWorm();
     SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"0");
     ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kFlagKey, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
     window::frmMain& f = Start();
-    Begin(f);
-    ASSERT_EQ(desktop.messages.size(), 1u);  // the runtime's report, and no "Virus eliminado"
-    EXPECT_NE(desktop.messages[0].text.find(L"'5'"), std::wstring::npos);
-    EXPECT_EQ(desktop.ends, 1);
+    for (DWORD elevated : {0u, 1u}) {
+        elevatedToken = elevated;
+        desktop.messages.clear();
+        Begin(f);
+        ASSERT_EQ(desktop.messages.size(), 1u);  // no "Virus eliminado"
+        EXPECT_EQ(desktop.messages[0].title, L"Eliminación incompleta");
+        if (elevated) {
+            EXPECT_EQ(desktop.messages[0].text, L"No se ha podido guardar el estado de la eliminación.");
+        }
+        EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
+        EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"0");
+    }
+    EXPECT_EQ(desktop.ends, 0);
     EXPECT_TRUE(exitRequests.empty());
 
     // After the restart: the flag cannot be cleared, so the removal is not complete.
     ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kFlagKey, L"D:P(A;;KA;;;WD)"), ERROR_SUCCESS);
     SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"1");
     ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kFlagKey, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
-    desktop.messages.clear();
-    Start();
-    EXPECT_EQ(Titles(), std::vector<std::wstring>{L"Eliminación incompleta"});
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
+    for (DWORD elevated : {0u, 1u}) {
+        elevatedToken = elevated;
+        desktop.messages.clear();
+        Start();
+        EXPECT_EQ(Titles(), std::vector<std::wstring>{L"Eliminación incompleta"});
+        EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
+    }
+    EXPECT_EQ(desktop.messages[0].text, L"No se ha podido guardar el estado de la eliminación.");
+    EXPECT_EQ(desktop.messages[0].style, 48u);
 }
 
 TEST_F(Workflow, CompletionDeletesAReadOnlyWormFileAndUndoesTheStartUpEntry)
@@ -353,6 +453,45 @@ TEST_F(Workflow, AnIncompleteCompletionKeepsTheFlagAndTheRunValueAndOffersToRunA
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0].text, question);
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
+}
+
+TEST_F(Workflow, AnAdministratorIsToldWhatFailedAndAFileInUseGoesAtTheRestart)
+{
+    elevatedToken = 1;
+    PlantWorm();
+    HANDLE lock = CreateFileW(WormPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    SetText(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover", L"\"C:\\x.exe\"");
+    SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"1");
+    for (int answer : {IDNO, IDYES}) {
+        desktop.answer = answer;
+        Start();
+    }
+    CloseHandle(lock);
+    ASSERT_EQ(desktop.messages.size(), 2u);
+    EXPECT_EQ(desktop.messages[0].text, L"El archivo del virus está en uso y se eliminará al reiniciar el equipo. "
+                                        L"¿Desea reiniciarlo ahora?");
+    EXPECT_EQ(desktop.messages[0].style, 36u);
+    EXPECT_EQ(desktop.messages[0].title, L"Eliminación incompleta");
+    EXPECT_TRUE(DeletionPending());
+    EXPECT_EQ(exitRequests, std::vector<UINT>{7u});  // on Yes only
+    EXPECT_EQ(desktop.ends, 2);
+    EXPECT_TRUE(elevations.empty());
+    EXPECT_TRUE(WormPresent());
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"C:\\x.exe\"");
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
+
+    // The Run value cannot be deleted: said as such, and the flag stays.
+    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
+    desktop.messages.clear();
+    Start();
+    EXPECT_FALSE(WormPresent());
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, L"No se ha podido quitar este programa del inicio de Windows.");
+    EXPECT_EQ(desktop.messages[0].style, 48u);
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
+    EXPECT_TRUE(elevations.empty());
 }
 
 TEST_F(Workflow, ExitTouchesNothingAndTheLinkOpensThePageEachClick)

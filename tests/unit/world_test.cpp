@@ -6,6 +6,7 @@
 #include "fakes.h"
 #include "runtime/app.h"
 #include "runtime/ansi.h"
+#include "runtime/files.h"
 #include "system/modWorld.h"
 
 namespace {
@@ -104,4 +105,112 @@ TEST_F(World, RunTimeErrorShowsThePromptAndGoesNoFurther)
     modWorld::OpenWebPage(form, address);
     EXPECT_TRUE(shellCalls.empty());
     EXPECT_EQ(desktop.messages.size(), 3u);
+}
+
+namespace {
+
+// A suspended copy of this executable under FOLDER\winppr32.exe: a process with that
+// image that runs none of its code.
+struct Copy {
+    explicit Copy(const std::wstring& folder) : image(runtime::JoinPath(folder, L"winppr32.exe"))
+    {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        wchar_t self[MAX_PATH];
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        CopyFileW(self, image.c_str(), FALSE);
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        std::wstring line = L"\"" + image + L"\"";
+        if (!CreateProcessW(image.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                            &si, &process))
+            process = {};
+    }
+    ~Copy()
+    {
+        TerminateProcess(process.hProcess, 0);
+        WaitForSingleObject(process.hProcess, 5000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        DeleteFileW(image.c_str());
+    }
+    bool Alive() const { return WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT; }
+    std::wstring image;
+    PROCESS_INFORMATION process{};
+};
+
+std::wstring TempFolder(const wchar_t* name)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return runtime::JoinPath(temp, name);
+}
+
+BOOL WINAPI NotElevated(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID info, DWORD, PDWORD)
+{
+    static_cast<TOKEN_ELEVATION*>(info)->TokenIsElevated = 0;
+    return TRUE;
+}
+BOOL WINAPI NoElevationClass(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD)
+{
+    SetLastError(ERROR_INVALID_PARAMETER);  // XP
+    return FALSE;
+}
+
+bool DebugPrivilegeEnabled()
+{
+    HANDLE token;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    PRIVILEGE_SET set{1, PRIVILEGE_SET_ALL_NECESSARY, {{{0, 0}, 0}}};
+    LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &set.Privilege[0].Luid);
+    BOOL enabled = FALSE;
+    PrivilegeCheck(token, &set, &enabled);
+    CloseHandle(token);
+    return enabled;
+}
+
+}  // namespace
+
+TEST(Processes, OnlyTheWormsImageIsSeenAndEndedAndOnlyThroughTheHandleThatWasChecked)
+{
+    Copy worm(TempFolder(L"tarquelin-worm")), decoy(TempFolder(L"tarquelin-decoy"));
+    ASSERT_TRUE(worm.Alive() && decoy.Alive());
+    std::wstring upper = worm.image;
+    CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+    EXPECT_TRUE(modWorld::Running(worm.image));
+    EXPECT_TRUE(modWorld::Running(upper));
+    EXPECT_FALSE(modWorld::Running(TempFolder(L"tarquelin-none\\winppr32.exe")));
+
+    // A handle that may read the path but not end the process: a new open by its id
+    // would be granted more, and end it.
+    HANDLE limited = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, worm.process.dwProcessId);
+    EXPECT_FALSE(modWorld::EndIfImage(limited, worm.image));
+    CloseHandle(limited);
+    EXPECT_TRUE(worm.Alive());
+    EXPECT_FALSE(modWorld::EndIfImage(decoy.process.hProcess, worm.image));  // another image
+    EXPECT_TRUE(decoy.Alive());
+
+    modWorld::EndProcesses(upper);
+    EXPECT_FALSE(worm.Alive());
+    EXPECT_TRUE(decoy.Alive());
+    EXPECT_FALSE(modWorld::Running(worm.image));
+}
+
+TEST(Processes, ElevationAndTheDebugPrivilege)
+{
+    test::ApiOverride restore;
+    EXPECT_TRUE(modWorld::Elevated());  // Wine gives every process a full token
+    sys::api().GetTokenInformation = NoElevationClass;
+    EXPECT_TRUE(modWorld::Elevated());  // a member of Administrators
+    sys::api().GetTokenInformation = NotElevated;
+    EXPECT_FALSE(modWorld::Elevated());
+
+    HANDLE token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+    TOKEN_PRIVILEGES off{1, {{{0, 0}, 0}}};
+    LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &off.Privileges[0].Luid);
+    AdjustTokenPrivileges(token, FALSE, &off, sizeof off, nullptr, nullptr);
+    CloseHandle(token);
+    ASSERT_FALSE(DebugPrivilegeEnabled());
+    modWorld::EnableDebugPrivilege();
+    EXPECT_TRUE(DebugPrivilegeEnabled());
 }
