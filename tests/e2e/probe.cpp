@@ -3,13 +3,11 @@
 //   probe window TITLE              client origin and size of the top-level window TITLE
 //   probe message TITLE             the text of the message box TITLE
 //   probe dialog                    title and text of any message box on the screen
-//   probe module TITLE DLL          the path the process of window TITLE loaded DLL from
 //   probe point window|message TITLE ID   screen centre of control ID of that window
 //   probe hold FILE                 keeps FILE open without delete sharing until killed
 //   probe protect KEY SDDL          sets the DACL of HKLM\KEY; prints the one it had
 // Waits up to 60 seconds for a window; exits 1 when it never comes.
 #include <windows.h>
-#include <psapi.h>
 #include <sddl.h>
 
 #include <cstdio>
@@ -50,29 +48,6 @@ int Hold(const wchar_t* file)
     return 0;
 }
 
-int Module(HWND window, const wchar_t* dll)
-{
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
-    if (!process) return 1;
-    HMODULE modules[512];
-    DWORD bytes = 0;
-    int status = 1;
-    if (EnumProcessModules(process, modules, sizeof modules, &bytes)) {
-        for (DWORD i = 0; i < bytes / sizeof(HMODULE) && status; ++i) {
-            wchar_t name[MAX_PATH], path[MAX_PATH];
-            if (GetModuleBaseNameW(process, modules[i], name, MAX_PATH) && !_wcsicmp(name, dll) &&
-                GetModuleFileNameExW(process, modules[i], path, MAX_PATH)) {
-                PrintUtf8(path);
-                status = 0;
-            }
-        }
-    }
-    CloseHandle(process);
-    return status;
-}
-
 int Protect(const wchar_t* subKey, const wchar_t* sddl)
 {
     HKEY key;
@@ -111,10 +86,6 @@ int wmain(int argc, wchar_t** argv)
         GetWindowRect(control, &r);
         std::printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
         return 0;
-    }
-    if (what == L"module" && argc == 4) {
-        HWND hwnd = FindVisible(L"window", argv[2]);
-        return hwnd ? Module(hwnd, argv[3]) : 1;
     }
     if (what == L"dialog" && argc == 2) {
         HWND hwnd = FindVisible(what, nullptr);

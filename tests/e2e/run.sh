@@ -3,6 +3,9 @@
 # Wine, because the forced restart ends every process of the Wine session. Expects
 # tools/lib/env.sh's environment (fresh prefix, display, build). A step that fails
 # counts as a failed check and the run goes on to its summary; every wait is bounded.
+# With "removal" it runs only the whole removal across the restart (for the 64-bit
+# prefix, where the machine's Run key has two views).
+only=${1:-}
 set -uo pipefail
 source "$(dirname "$0")/../../tools/lib/traces.sh"
 SHOTS=$BUILD/screenshots
@@ -14,8 +17,12 @@ check() {  # check NAME COMMAND...
 }
 is() { [ "$1" = "$2" ]; }
 absent() { ! has_value "$@"; }
-no_trayx() { absent "$RUN_HKLM" TrayX && absent "$RUN_HKCU" TrayX; }
-own_value_quoted() { wine reg query "$RUN_HKLM" /v 'Zelvy Remover' | tr -d '\r' | grep -qF "REG_SZ    \"$PROGRAM\""; }
+own_value() { { wine reg query "$RUN_HKLM" /v 'Zelvy Remover' 2>/dev/null || true; } | tr -d '\r' | sed -n 's/^ *Zelvy Remover *REG_SZ *//p'; }
+# The Run value is one quoted path, of a file that exists.
+own_value_runs_a_file() {
+    local value; value=$(own_value)
+    [[ $value =~ ^\"([^\"]+)\"$ ]] && [ -f "$(winepath -u "${BASH_REMATCH[1]}" 2>/dev/null)" ]
+}
 snapshot() { export_key "$RUN_HKLM"; export_key "$RUN_HKCU"; export_key "$SETTINGS"; }
 # The next message box TITLE once the one that showed OLD has gone.
 next_message() {
@@ -25,9 +32,10 @@ next_message() {
 }
 BEGUN="El virus ha sido eliminado con éxito de su equipo. Ahora se reiniciará su PC."
 DONE="Virus eliminado por completo. No olvide visitar nuestra web donde encontrará otros productos de su utilidad."
-FIRST_INCOMPLETE="No se ha podido completar la primera fase de la eliminación: puede que este programa necesite permisos de administrador. ¿Desea ejecutarlo ahora como administrador?"
-INCOMPLETE="No se ha podido completar la eliminación del virus. ¿Desea ejecutar ahora este programa como administrador para terminarla?"
-IDYES=6 IDNO=7
+NOT_FOUND="No se ha encontrado el virus Zelvy.F en su PC. No se ha realizado ningún cambio."
+IN_USE="El archivo del virus está en uso y se eliminará al reiniciar el equipo. ¿Desea reiniciarlo ahora?"
+NOT_REGISTERED="No se ha podido registrar este programa para el próximo inicio de Windows."
+IDOK=1 IDYES=6
 
 # The machine Run key's access list goes back whatever happens, and the session ends.
 dacl=
@@ -52,33 +60,9 @@ session_ended() {  # the program PID and the bystander were both ended by the re
     return 1
 }
 
-# -- first start: the window, where it belongs, without a taskbar button; a DLL planted
-# beside the program is not loaded; exit by Alt+S
-plant_traces
-before=$(snapshot)
-cp "$BUILD/tests/shell32.dll" "$PROGRAM_DIR/"
-wine "$PROGRAM" >/dev/null 2>&1 &
-geometry=$(wine "$PROBE" window "$TITLE" | tr -d '\r')
-check "window client area 513x381 at (178,182)" is "$geometry" "178 182 513 381"
-xid=$(timeout 60 xdotool search --sync --onlyvisible --name "^$TITLE\$" | head -1)
-check "no taskbar entry" bash -c "xprop -id '$xid' _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR"
-sleep 1
-timeout 30 import -window root "$SHOTS/window.png"
-check "screenshot written" [ -s "$SHOTS/window.png" ]
-echo "screenshot: $SHOTS/window.png"
-click window "$TITLE" 107  # the web link loads the shell library by name
-check "the planted shell32.dll is not loaded, the system's is" \
-    is "$(wine "$PROBE" module "$TITLE" shell32.dll | tr -d '\r')" 'C:\windows\system32\shell32.dll'
-rm -f "$PROGRAM_DIR/shell32.dll"
-focus_main
-xdotool key alt+s
-check "Alt+S ends the program" wait_gone
-check "exit changes nothing in the registry or the settings" \
-    is "$(snapshot)" "$before"
-check "exit leaves the worm's file" [ -e "$WORM" ]
-
-# -- the whole removal, across the forced restart, by keyboard and by mouse
-removal() {
+# -- the whole removal, across the forced restart, by keyboard and by mouse, from the
+# program's folder PROGRAM
+removal() {  # removal key|mouse
     local by=$1 first
     wine reg delete "$SETTINGS" /f >/dev/null 2>&1 || true
     plant_traces
@@ -88,8 +72,8 @@ removal() {
     focus_main
     press "$by" window "$TITLE" 102 alt+c
     check "$by: first phase's message" is "$(message "Virus eliminado")" "$BEGUN"
-    check "$by: own Run value written, quoted" own_value_quoted
-    check "$by: both TrayX values gone" no_trayx
+    check "$by: own Run value written, a quoted path of the program" own_value_runs_a_file
+    check "$by: every TrayX gone" no_trayx
     check "$by: flag set to 1" is "$(flag)" 1
     start_bystander
     timeout 30 import -window root "$SHOTS/restart-$by.png"
@@ -107,30 +91,103 @@ removal() {
     check "$by: flag cleared to 0" is "$(flag)" 0
     check "$by: other start-up values unchanged" is "$(other_values)" "$others"
 }
+
+if [ "$only" = removal ]; then
+    removal key
+    echo "$passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+    exit
+fi
+
+# -- first start: the window, where it belongs, without a taskbar button; a DLL planted
+# beside the program is not loaded; exit by Alt+S
+plant_traces
+before=$(snapshot)
+cp "$BUILD/tests/shell32.dll" "$PROGRAM_DIR/"
+rm -f "$PROGRAM_DIR/shell32.dll.loaded"
+# Wine prefers its own shell32 wherever it finds one of that name; asked to prefer a
+# native one, as Windows does with a DLL it finds, it loads the planted copy wherever
+# the search reaches it.
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;shell32=n,b" wine "$PROGRAM" >/dev/null 2>&1 &
+geometry=$(wine "$PROBE" window "$TITLE" | tr -d '\r')
+check "window client area 513x381 at (178,182)" is "$geometry" "178 182 513 381"
+xid=$(timeout 60 xdotool search --sync --onlyvisible --name "^$TITLE\$" | head -1)
+check "no taskbar entry" bash -c "xprop -id '$xid' _NET_WM_STATE | grep -q _NET_WM_STATE_SKIP_TASKBAR"
+sleep 1
+timeout 30 import -window root "$SHOTS/window.png"
+check "screenshot written" [ -s "$SHOTS/window.png" ]
+echo "screenshot: $SHOTS/window.png"
+click window "$TITLE" 107  # the web link loads the shell library by name
+sleep 2
+check "the planted shell32.dll is not loaded" [ ! -e "$PROGRAM_DIR/shell32.dll.loaded" ]
+rm -f "$PROGRAM_DIR/shell32.dll"
+focus_main
+xdotool key alt+s
+check "Alt+S ends the program" wait_gone
+check "exit changes nothing in the registry or the settings" \
+    is "$(snapshot)" "$before"
+check "exit leaves the worm's file" [ -e "$WORM" ]
+
+# -- a machine without the worm: nothing changed, no restart
+for view in /reg:64 /reg:32; do wine reg delete "$RUN_HKLM" /v TrayX /f $view >/dev/null 2>&1; done
+wine reg delete "$RUN_HKCU" /v TrayX /f >/dev/null 2>&1
+rm -f "$WORM"
+before=$(snapshot)
+wine "$PROGRAM" >/dev/null 2>&1 &
+check "clean: window shown" shown
+start_bystander
+focus_main
+xdotool key alt+c
+check "clean: says nothing was found and nothing changed" is "$(message "$TITLE")" "$NOT_FOUND"
+click message "$TITLE" $IDOK
+sleep 3  # a restart, were one requested, would have begun by now
+check "clean: the window stays" shown
+check "clean: no restart, a bystander still runs" alive "$BYSTANDER"
+check "clean: no Run value, no flag, nothing changed" is "$(snapshot)" "$before"
+focus_main
+xdotool key alt+s
+check "clean: exit" wait_gone
+kill "$BYSTANDER" 2>/dev/null
+
 removal key
 removal mouse
 
-# -- the worm's file held open by another program at logon: incomplete, tried again later
+# -- from a folder whose name code page 1252 can only best-fit: a full-width quotation
+# mark, which must not become a real one that cuts the command line short and starts
+# the program named by what comes before it
+ODD_DIR="$WINEPREFIX/drive_c/users/Public/Descargas/x＂ y"
+mkdir -p "$ODD_DIR"
+cp "$BUILD/tarquelin.exe" "$ODD_DIR/"
+cp "$BUILD/tests/stray.exe" "$ODD_DIR/../x.exe"
+rm -f "$ODD_DIR/../x.exe.started"
+saved=$PROGRAM
+PROGRAM='C:\users\Public\Descargas\x＂ y\tarquelin.exe'
+removal odd-folder
+PROGRAM=$saved
+check "odd-folder: no other program was started" [ ! -e "$ODD_DIR/../x.exe.started" ]
+
+# -- the worm's file held open at logon by a program that is not the worm, which the
+# program (elevated: Wine gives every process a full token) does not end: Windows is
+# asked to delete the file at the restart, and the run after it completes
 echo "stand-in for the worm's file" > "$WORM"
 plant_restart_state
 wine "$PROBE" hold 'C:\windows\winppr32.exe' > "$BUILD/hold.out" 2>/dev/null & locker=$!
 check "locked: file held" timeout 60 bash -c "until grep -q held '$BUILD/hold.out'; do sleep 0.2; done"
 wine wineboot >/dev/null 2>&1 &  # a logon
-check "locked: asks to run as administrator" is "$(message "Eliminación incompleta")" "$INCOMPLETE"
-timeout 30 import -window root "$SHOTS/incomplete.png"
-click message "Eliminación incompleta" $IDNO
-check "locked: program ends" wait_gone
+check "locked: asks to restart, the file to go then" is "$(message "Eliminación incompleta")" "$IN_USE"
+check "locked: its deletion is pending" \
+    bash -c "wine reg query 'HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager' /v PendingFileRenameOperations | grep -q winppr32"
 check "locked: worm file still there" [ -e "$WORM" ]
-check "locked: own Run value kept" has_value "$RUN_HKLM" "Zelvy Remover"
 check "locked: flag kept at 1" is "$(flag)" 1
-kill $locker; wait $locker 2>/dev/null
-wine "$PROGRAM" >/dev/null 2>&1 &  # by hand, once the lock is gone
-check "unlocked: completion message" is "$(message "Eliminación completada.")" "$DONE"
+timeout 30 import -window root "$SHOTS/in-use.png"
+click message "Eliminación incompleta" $IDYES
+check "locked: the restart ends the holder" ended "$locker"
+check "locked: after the restart, completion message" is "$(message "Eliminación completada.")" "$DONE"
 xdotool key Return
-check "unlocked: program ends" wait_gone
-check "unlocked: worm file deleted" [ ! -e "$WORM" ]
-check "unlocked: own Run value removed" absent "$RUN_HKLM" "Zelvy Remover"
-check "unlocked: flag cleared to 0" is "$(flag)" 0
+check "locked: program ends" wait_gone
+check "locked: worm file deleted" [ ! -e "$WORM" ]
+check "locked: own Run value removed" absent "$RUN_HKLM" "Zelvy Remover"
+check "locked: flag cleared to 0" is "$(flag)" 0
 
 # -- a copy of the worm running at logon, with "TrayX" written back into both Run keys,
 # and a program of the same file name in another folder: only the worm's copy is ended
@@ -157,42 +214,34 @@ check "worm running: own Run value removed" absent "$RUN_HKLM" "Zelvy Remover"
 check "worm running: flag cleared to 0" is "$(flag)" 0
 kill "$worm" "$decoy" 2>/dev/null
 
-# -- the machine-wide Run key read-only for the user: no false success, no restart
+# -- the machine-wide Run key read-only: no false success, no restart, and, the
+# program being elevated already, no offer to run as administrator but what failed
 wine reg delete "$SETTINGS" /f >/dev/null 2>&1
 plant_traces
 others=$(other_values)
 dacl=$(wine "$PROBE" protect "${RUN_HKLM#HKLM\\}" 'D:P(A;;KRWD;;;WD)' | tr -d '\r')
 check "read-only: access list set" [ -n "$dacl" ]
 wine "$PROGRAM" >/dev/null 2>&1 & first=$!
-begin_without_rights() {  # presses Comenzar and goes through WriteValue's two messages
-    focus_main
-    xdotool key alt+c
-    check "read-only $1: open error first" is "$(message "$TITLE")" "RegOpenKey error - 5"
-    xdotool key Return
-    check "read-only $1: then the write error" is "$(next_message "$TITLE" "RegOpenKey error - 5")" "SetValue error - 6"
-    xdotool key Return
-    check "read-only $1: asks to run as administrator" is "$(message "Eliminación incompleta")" "$FIRST_INCOMPLETE"
-}
 check "read-only: window shown" shown
-begin_without_rights no
+focus_main
+xdotool key alt+c
+check "read-only: open error first" is "$(message "$TITLE")" "RegOpenKey error - 5"
+xdotool key Return
+check "read-only: then the write error" is "$(next_message "$TITLE" "RegOpenKey error - 5")" "SetValue error - 6"
+xdotool key Return
+check "read-only: says what could not be done" is "$(message "Eliminación incompleta")" "$NOT_REGISTERED"
 start_bystander
-click message "Eliminación incompleta" $IDNO
+click message "Eliminación incompleta" $IDOK
 sleep 3  # a restart, were one requested, would have begun by now
-check "read-only no: the window stays" shown
-check "read-only no: no restart, a bystander still runs" alive "$BYSTANDER"
-check "read-only no: no flag" is "$(flag)" ""
-check "read-only no: no own Run value" absent "$RUN_HKLM" "Zelvy Remover"
-check "read-only no: user's TrayX gone" absent "$RUN_HKCU" TrayX
-check "read-only no: machine's TrayX stays" has_value "$RUN_HKLM" TrayX
-begin_without_rights yes
-click message "Eliminación incompleta" $IDYES
-check "read-only yes: this instance ends" ended "$first"
-check "read-only yes: a new instance shows its window" shown
-check "read-only yes: it is running" running
-check "read-only yes: still no flag" is "$(flag)" ""
+check "read-only: the window stays" shown
+check "read-only: no restart, a bystander still runs" alive "$BYSTANDER"
+check "read-only: no flag" is "$(flag)" ""
+check "read-only: no own Run value" absent "$RUN_HKLM" "Zelvy Remover"
+check "read-only: user's TrayX gone" absent "$RUN_HKCU" TrayX
+check "read-only: machine's TrayX stays" has_value "$RUN_HKLM" TrayX
 focus_main
 xdotool key alt+s
-check "read-only yes: the new instance exits" wait_gone
+check "read-only: exit" wait_gone
 kill "$BYSTANDER" 2>/dev/null
 restore_dacl
 check "read-only: access list restored" [ -z "$dacl" ]

@@ -9,6 +9,9 @@ export LC_ALL=C.UTF-8
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 export BUILD=${BUILD:-$ROOT/build}
+# Never a prefix of the user's. 32-bit, as named: with wine64 installed Wine would
+# make a 64-bit one; tools/test runs the removal once more in one of those beside it.
+export WINEARCH=win32
 export WINEPREFIX=$BUILD/wineprefix
 export WINEDEBUG=-all
 # winedbg off: a crash must fail the run, not wait on a dialog.
@@ -17,7 +20,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 install_packages() {
-    local want=(cmake make python3 g++-mingw-w64-i686 mingw-w64-i686-dev googletest wine wine32:i386
+    local want=(cmake make python3 g++-mingw-w64-i686 mingw-w64-i686-dev googletest wine wine32:i386 wine64
                 xvfb fonts-wine xdotool x11-utils imagemagick)
     # Without a 32-bit kernel ABI the i386 Wine loader runs under qemu's user-mode emulator.
     can_run_i386 || want+=(qemu-user-static)

@@ -16,32 +16,41 @@ install_program() {
     cp "$BUILD/tarquelin.exe" "$PROGRAM_DIR/"
 }
 
-# The worm's file and its two "TrayX" values, and other programs' start-up values
-# that must come through untouched (one with an accent, one REG_EXPAND_SZ).
+# The worm's file and its "TrayX" values, in both views of the machine's Run key (on
+# 64-bit Windows; a 32-bit prefix has one, and reg.exe ignores the switches there) and
+# in the user's, and other programs' start-up values that must come through untouched
+# (one with an accent, one REG_EXPAND_SZ, one in each view).
 plant_traces() {
     echo "stand-in for the worm's file" > "$WORM"
-    wine reg add "$RUN_HKLM" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f >/dev/null
+    wine reg add "$RUN_HKLM" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f /reg:64 >/dev/null
+    wine reg add "$RUN_HKLM" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f /reg:32 >/dev/null
     wine reg add "$RUN_HKCU" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f >/dev/null
-    wine reg add "$RUN_HKLM" /v 'Audio Helper' /d '"C:\Program Files\Audio Tools\helper.exe" /tray' /f >/dev/null
-    wine reg add "$RUN_HKLM" /v 'Sincronización' /t REG_EXPAND_SZ /d '%ProgramFiles%\Sync\sync.exe -m' /f >/dev/null
+    wine reg add "$RUN_HKLM" /v 'Audio Helper' /d '"C:\Program Files\Audio Tools\helper.exe" /tray' /f /reg:64 >/dev/null
+    wine reg add "$RUN_HKLM" /v 'Sincronización' /t REG_EXPAND_SZ /d '%ProgramFiles%\Sync\sync.exe -m' /f /reg:32 >/dev/null
     wine reg add "$RUN_HKCU" /v 'Notas' /d 'C:\Archivos de programa\Notas\notas.exe /min' /f >/dev/null
 }
 
-# A key exported as .reg text, one value per line (hex continuations joined), or "absent".
+# A key exported as .reg text, one value per line (hex continuations joined), or
+# "absent"; a second argument /reg:32 or /reg:64 picks the view.
 export_key() {
     local file=$BUILD/export.reg
-    wine reg export "$1" "$file" /y >/dev/null 2>&1 || { echo absent; return; }
+    wine reg export "$1" "$file" /y ${2:-} >/dev/null 2>&1 || { echo absent; return; }
     iconv -f UTF-16LE -t UTF-8 "$file" | tr -d '\r' | sed '1s/^\xef\xbb\xbf//' \
         | awk 'line != "" { sub(/^ +/, "") } { line = line $0 } /\\$/ { sub(/\\$/, "", line); next } { print line; line = "" }'
     rm -f "$file"
 }
 
-# The start-up values of other programs, exactly as stored.
+# The start-up values of other programs, exactly as stored, in every view.
 other_values() {
-    { export_key "$RUN_HKLM"; export_key "$RUN_HKCU"; } | grep -v -e '^"TrayX"=' -e '^"Zelvy Remover"='
+    { export_key "$RUN_HKLM" /reg:64; export_key "$RUN_HKLM" /reg:32; export_key "$RUN_HKCU"; } |
+        grep -v -e '^"TrayX"=' -e '^"Zelvy Remover"='
 }
 
-has_value() { wine reg query "$1" /v "$2" >/dev/null 2>&1; }
+# has_value KEY NAME [/reg:32|/reg:64]; without a view, the program's own (32-bit) one.
+has_value() { wine reg query "$1" /v "$2" ${3:-} >/dev/null 2>&1; }
+no_trayx() {
+    ! has_value "$RUN_HKLM" TrayX /reg:64 && ! has_value "$RUN_HKLM" TrayX /reg:32 && ! has_value "$RUN_HKCU" TrayX
+}
 # The restart flag, or nothing when it is not set.
 flag() { { wine reg query "$SETTINGS\\BOOTED" /v Value 2>/dev/null || true; } | tr -d '\r' | awk '/Value/ {print $3}'; }
 
@@ -49,7 +58,7 @@ flag() { { wine reg query "$SETTINGS\\BOOTED" /v Value 2>/dev/null || true; } | 
 # export) shown as the text it is.
 show_values() {
     local line hex
-    export_key "$1" | grep '^"' | while IFS= read -r line; do
+    export_key "$1" "${2:-}" | grep '^"' | while IFS= read -r line; do
         if [[ $line =~ ^(\"[^\"]*\")=hex\(2\):(.*)$ ]]; then
             hex=$(sed 's/\([0-9a-f][0-9a-f]\),\?/\\x\1/g' <<<"${BASH_REMATCH[2]}")
             line="${BASH_REMATCH[1]}=(REG_EXPAND_SZ) \"$(printf '%b' "$hex" | iconv -f UTF-16LE -t UTF-8 | tr -d '\0')\""
@@ -60,6 +69,7 @@ show_values() {
 
 print_state() {
     echo "  machine Run key:"; show_values "$RUN_HKLM"
+    if [ "${WINEARCH:-}" = win64 ]; then echo "  machine Run key, 64-bit view:"; show_values "$RUN_HKLM" /reg:64; fi
     echo "  user Run key:"; show_values "$RUN_HKCU"
     if [ -e "$WORM" ]; then echo "  C:\\windows\\winppr32.exe: present"; else echo "  C:\\windows\\winppr32.exe: absent"; fi
     local value; value=$(flag)
