@@ -1,7 +1,11 @@
 #include "window/frmMain.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "runtime/desktop.h"
 #include "runtime/errors.h"
+#include "system/api.h"
 #include "window/layout.h"
 #include "window/resource.h"
 
@@ -28,17 +32,84 @@ ATOM RegisterClassOnce(HINSTANCE instance, WNDPROC procedure)
     return atom;
 }
 
-runtime::UniqueFont MakeFont(int height, int weight, bool underline)
+// The calls for per-monitor DPI come with Windows 10 1607; before it, the system DPI
+// of the screen holds for every window.
+template <typename Fn>
+Fn User32(const char* name)
 {
-    return runtime::UniqueFont(CreateFontW(height, 0, 0, 0, weight, FALSE, underline, FALSE, ANSI_CHARSET,
-                                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                           DEFAULT_PITCH | FF_SWISS, L"Tahoma"));
+    return sys::Proc<Fn>(GetModuleHandleW(L"user32.dll"), name);
 }
 
-runtime::UniqueIcon LoadProgramIcon(HINSTANCE instance, int metricX, int metricY)
+UINT DpiOf(HWND hwnd)
+{
+    if (auto forWindow = User32<UINT(WINAPI*)(HWND)>("GetDpiForWindow")) return forWindow(hwnd);
+    HDC screen = GetDC(nullptr);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return static_cast<UINT>(dpi);
+}
+
+int Metric(int index, UINT dpi)
+{
+    auto forDpi = User32<int(WINAPI*)(int, UINT)>("GetSystemMetricsForDpi");
+    return forDpi ? forDpi(index, dpi) : GetSystemMetrics(index);
+}
+
+// The window rectangle around the stored client area at DPI, moved by the least that
+// brings it inside the work area of its monitor.
+RECT Frame(UINT dpi)
+{
+    const int x = layout::Pixels(layout::ClientOrigin.x, dpi), y = layout::Pixels(layout::ClientOrigin.y, dpi);
+    RECT frame{x, y, x + layout::Pixels(layout::ClientSize.cx, dpi), y + layout::Pixels(layout::ClientSize.cy, dpi)};
+    if (auto forDpi = User32<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi"))
+        forDpi(&frame, kStyle, FALSE, kExStyle, dpi);
+    else
+        AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoW(MonitorFromRect(&frame, MONITOR_DEFAULTTONEAREST), &monitor)) return frame;
+    const RECT& work = monitor.rcWork;
+    // Past the right or bottom edge: back in; a window larger than the work area keeps
+    // its top left corner, and with it the caption, on the screen.
+    LONG dx = std::min(0L, work.right - frame.right), dy = std::min(0L, work.bottom - frame.bottom);
+    dx = std::max(dx, work.left - frame.left);
+    dy = std::max(dy, work.top - frame.top);
+    OffsetRect(&frame, dx, dy);
+    return frame;
+}
+
+runtime::UniqueFont MakeFont(layout::Font font, UINT dpi)
+{
+    return runtime::UniqueFont(CreateFontW(layout::FontHeight(font, dpi), 0, 0, 0,
+                                           font == layout::Font::Bold ? FW_BOLD : FW_NORMAL, FALSE,
+                                           font == layout::Font::Underlined, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                                           CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma"));
+}
+
+runtime::UniqueIcon LoadProgramIcon(HINSTANCE instance, int metricX, int metricY, UINT dpi)
 {
     return runtime::UniqueIcon(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
-                                                             GetSystemMetrics(metricX), GetSystemMetrics(metricY), 0)));
+                                                             Metric(metricX, dpi), Metric(metricY, dpi), 0)));
+}
+
+// BANNER drawn at SIZE by halftone stretching, which keeps its edges smooth at any scale.
+runtime::UniqueBitmap Stretched(HBITMAP banner, SIZE size)
+{
+    BITMAP source{};
+    GetObjectW(banner, sizeof source, &source);
+    HDC screen = GetDC(nullptr);
+    runtime::UniqueBitmap out(CreateCompatibleBitmap(screen, size.cx, size.cy));
+    HDC from = CreateCompatibleDC(screen), to = CreateCompatibleDC(screen);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ oldFrom = SelectObject(from, banner), oldTo = SelectObject(to, out.get());
+    SetStretchBltMode(to, HALFTONE);
+    SetBrushOrgEx(to, 0, 0, nullptr);
+    StretchBlt(to, 0, 0, size.cx, size.cy, from, 0, 0, source.bmWidth, source.bmHeight, SRCCOPY);
+    SelectObject(from, oldFrom);
+    SelectObject(to, oldTo);
+    DeleteDC(from);
+    DeleteDC(to);
+    return out;
 }
 
 SIZE TextExtent(HWND control, HFONT font, const wchar_t* text)
@@ -67,32 +138,28 @@ frmMain::frmMain(HINSTANCE instance, frmMainEvents& events) : instance_(instance
 void frmMain::Create()
 {
     RegisterClassOnce(instance_, &frmMain::Procedure);
-    RECT frame{layout::ClientOrigin.x, layout::ClientOrigin.y, layout::ClientOrigin.x + layout::ClientSize.cx,
-               layout::ClientOrigin.y + layout::ClientSize.cy};
-    AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
-
-    // An owned top-level window gets no taskbar button; the owner is never shown.
+    // An owned top-level window gets no taskbar button; the owner is never shown. Made
+    // first, it tells the DPI of the screen where the window is to go.
     owner_.reset(CreateWindowExW(0, kClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance_, nullptr));
+    RECT frame = Frame(DpiOf(owner_.get()));
     window_.reset(CreateWindowExW(kExStyle, kClassName, layout::Caption, kStyle, frame.left, frame.top,
                                   frame.right - frame.left, frame.bottom - frame.top, owner_.get(), nullptr, instance_,
                                   this));
     if (!window_) return;
-
-    bigIcon_ = LoadProgramIcon(instance_, SM_CXICON, SM_CYICON);
-    smallIcon_ = LoadProgramIcon(instance_, SM_CXSMICON, SM_CYSMICON);
-    SendMessageW(window_.get(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
-    SendMessageW(window_.get(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
     hand_ = LoadCursorW(instance_, MAKEINTRESOURCEW(IDC_HAND_POINTER));
+    banner_.reset(static_cast<HBITMAP>(
+        LoadImageW(instance_, MAKEINTRESOURCEW(IDB_BANNER), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
     CreateControls();
+    // Where the window landed may have another DPI than the screen's first guess.
+    const UINT dpi = DpiOf(window_.get());
+    frame = Frame(dpi);
+    SetWindowPos(window_.get(), nullptr, frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    LayOut(dpi);
 }
 
 void frmMain::CreateControls()
 {
-    windowFont_ = MakeFont(layout::WindowFontHeight, FW_NORMAL, false);
-    boldFont_ = MakeFont(layout::BoldFontHeight, FW_BOLD, false);
-    linkFont_ = MakeFont(layout::WindowFontHeight, FW_NORMAL, true);
-    SendMessageW(window_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(windowFont_.get()), FALSE);
-
     for (const layout::Control& c : layout::Controls()) {
         const wchar_t* cls = c.kind == layout::Kind::Button ? L"BUTTON" : L"STATIC";
         DWORD style = WS_CHILD | WS_VISIBLE;
@@ -106,29 +173,65 @@ void frmMain::CreateControls()
             exStyle = WS_EX_CLIENTEDGE;
             break;
         }
-        const RECT& r = c.bounds;
-        HWND hwnd = CreateWindowExW(exStyle, cls, c.caption, style, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                                    window_.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance_,
-                                    nullptr);
-        HFONT font = c.font == layout::Font::Bold         ? boldFont_.get()
-                     : c.font == layout::Font::Underlined ? linkFont_.get()
-                                                          : windowFont_.get();
+        HWND hwnd = CreateWindowExW(exStyle, cls, c.caption, style, 0, 0, 0, 0, window_.get(),
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance_, nullptr);
+        if (c.id == layout::cmdBegin) cmdBegin.hwnd = hwnd;
+        if (c.id == layout::cmdExit) cmdExit.hwnd = hwnd;
+    }
+}
+
+// Fonts, icons, the controls' places and the banner for DPI, from the stored layout.
+// The new fonts are in place before the old ones go.
+void frmMain::LayOut(UINT dpi)
+{
+    runtime::UniqueFont windowFont = MakeFont(layout::Font::Window, dpi), boldFont = MakeFont(layout::Font::Bold, dpi),
+                        linkFont = MakeFont(layout::Font::Underlined, dpi);
+    SendMessageW(window_.get(), WM_SETFONT, reinterpret_cast<WPARAM>(windowFont.get()), FALSE);
+    runtime::UniqueIcon bigIcon = LoadProgramIcon(instance_, SM_CXICON, SM_CYICON, dpi),
+                        smallIcon = LoadProgramIcon(instance_, SM_CXSMICON, SM_CYSMICON, dpi);
+    SendMessageW(window_.get(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon.get()));
+    SendMessageW(window_.get(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.get()));
+    runtime::UniqueBitmap shownBanner;
+
+    for (const layout::Control& c : layout::Controls()) {
+        if (c.kind == layout::Kind::Line) continue;
+        HWND hwnd = GetDlgItem(window_.get(), c.id);
+        const RECT r = layout::Bounds(c, dpi);
+        SetWindowPos(hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        HFONT font = c.font == layout::Font::Bold         ? boldFont.get()
+                     : c.font == layout::Font::Underlined ? linkFont.get()
+                                                          : windowFont.get();
         SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
 
         if (c.id == layout::Label7) {  // sized to its caption
             SIZE text = TextExtent(hwnd, font, c.caption);
             SetWindowPos(hwnd, nullptr, 0, 0, text.cx, text.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         } else if (c.kind == layout::Kind::Picture) {
-            banner_.reset(static_cast<HBITMAP>(
-                LoadImageW(instance_, MAKEINTRESOURCEW(IDB_BANNER), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR)));
-            SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner_.get()));
+            // The banner fills the control inside its sunken border: at its own size at
+            // 96 dots per inch, stretched at any other.
+            RECT inside;
+            GetClientRect(hwnd, &inside);
+            BITMAP natural{};
+            GetObjectW(banner_.get(), sizeof natural, &natural);
+            HBITMAP shown = banner_.get();
+            if (inside.right != natural.bmWidth || inside.bottom != natural.bmHeight) {
+                shownBanner = Stretched(banner_.get(), SIZE{inside.right, inside.bottom});
+                shown = shownBanner.get();
+            }
+            SendMessageW(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(shown));
             // The control may have fitted itself to the picture; the stored size holds.
             SetWindowPos(hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                          SWP_NOZORDER | SWP_NOACTIVATE);
         }
-        if (c.id == layout::cmdBegin) cmdBegin.hwnd = hwnd;
-        if (c.id == layout::cmdExit) cmdExit.hwnd = hwnd;
     }
+    windowFont_ = std::move(windowFont);
+    boldFont_ = std::move(boldFont);
+    linkFont_ = std::move(linkFont);
+    bigIcon_ = std::move(bigIcon);
+    smallIcon_ = std::move(smallIcon);
+    shownBanner_ = std::move(shownBanner);
+    dpi_ = dpi;
+    InvalidateRect(window_.get(), nullptr, TRUE);
 }
 
 bool frmMain::PreTranslate(MSG& msg) { return Window() && IsDialogMessageW(Window(), &msg); }
@@ -141,7 +244,8 @@ LRESULT CALLBACK frmMain::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPAR
     }
     auto* self = reinterpret_cast<frmMain*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
-    if (message == WM_NCDESTROY) {
+    if (message == WM_NCDESTROY) {  // the last message, after every child has gone
+        self->FreeResources();
         self->Destroyed();
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
@@ -161,7 +265,8 @@ LRESULT frmMain::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         for (const layout::Control& c : layout::Controls()) {
             if (c.kind != layout::Kind::Line) continue;
             SetDCBrushColor(dc, c.colour.Resolve());
-            FillRect(dc, &c.bounds, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+            const RECT line = layout::Bounds(c, dpi_);
+            FillRect(dc, &line, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
         }
         EndPaint(hwnd, &ps);
         return 0;
@@ -198,17 +303,29 @@ LRESULT frmMain::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         runtime::End();
         return 0;
 
+    case WM_DPICHANGED: {  // moved to a screen of another scale: Windows suggests the place
+        const RECT& r = *reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        LayOut(HIWORD(wParam));
+        return 0;
+    }
+
     case WM_DESTROY:
-        windowFont_.reset();
-        boldFont_.reset();
-        linkFont_.reset();
-        banner_.reset();
-        bigIcon_.reset();
-        smallIcon_.reset();
         PostQuitMessage(0);
         return 0;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void frmMain::FreeResources()
+{
+    windowFont_.reset();
+    boldFont_.reset();
+    linkFont_.reset();
+    shownBanner_.reset();
+    banner_.reset();
+    bigIcon_.reset();
+    smallIcon_.reset();
 }
 
 void frmMain::Command(int id, int code)

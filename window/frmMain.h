@@ -50,14 +50,19 @@ private:
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
+    void LayOut(UINT dpi);
+    void FreeResources();
     void Command(int id, int code);
 
     HINSTANCE instance_;
     frmMainEvents& events_;
     HCURSOR hand_ = nullptr;  // a shared resource: not destroyed
+    // Used by the window and its children until the last of them has gone (freed at
+    // WM_NCDESTROY, which comes after the children's destruction).
     runtime::UniqueFont windowFont_, boldFont_, linkFont_;
-    runtime::UniqueBitmap banner_;
+    runtime::UniqueBitmap banner_, shownBanner_;  // the resource; its copy at this DPI, where not 96
     runtime::UniqueIcon bigIcon_, smallIcon_;
+    UINT dpi_ = 96;
     HWND lastFocus_ = nullptr;
 };
 

@@ -3,12 +3,13 @@
 
 #include <span>
 
-// The stored layout of the main window, in pixels at 96 dots per inch.
+// The stored layout of the main window, in twips (1/1440 inch) as it was drawn, and
+// fonts in points; every pixel figure is computed from it for the window's DPI.
 namespace window::layout {
 
 inline constexpr wchar_t Caption[] = L"Kestrova Zelvy Remover";
-inline constexpr POINT ClientOrigin{178, 182};
-inline constexpr SIZE ClientSize{513, 381};
+inline constexpr POINT ClientOrigin{2670, 2730};  // on the screen
+inline constexpr SIZE ClientSize{7695, 5715};
 
 enum class Kind { Button, Line, Label, Picture };
 enum class Font { Window, Bold, Underlined };
@@ -22,8 +23,8 @@ struct Colour {
 
 struct Control {
     Kind kind;
-    int id;  // the control's number in creation order, plus 100
-    RECT bounds;  // left, top, right, bottom in client coordinates
+    int id;       // the control's number in creation order, plus 100
+    RECT twips;   // left, top, right, bottom in client coordinates
     const wchar_t* caption;
     Font font;
     Colour colour;  // text colour of labels, colour of lines
@@ -44,8 +45,16 @@ inline constexpr int Label3 = 109;
 std::span<const Control> Controls();
 const Control* Find(int id);
 
-// Tahoma 8.25 and 9 points at 96 dots per inch.
-inline constexpr int WindowFontHeight = -11;
-inline constexpr int BoldFontHeight = -12;
+// Twips to pixels at DPI, rounded to the nearest.
+inline int Pixels(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), 1440); }
+
+// The control's rectangle in pixels at DPI: its edges rounded each to the nearest
+// pixel, so that at 96 dots per inch Label3's 266 2/3 pixels come out as 267. A line
+// keeps its thickness in whole pixels, at least one, so that the two of the
+// separator always touch.
+RECT Bounds(const Control& control, UINT dpi);
+
+// The font's height for CreateFont at DPI (negative: the character height).
+int FontHeight(Font font, UINT dpi);
 
 }  // namespace window::layout
