@@ -1,6 +1,7 @@
 // Looks at the program's windows, and arranges the machine, from another process of
 // the same Wine session:
 //   probe window TITLE              client origin and size of the top-level window TITLE
+//   probe frame TITLE               its window rectangle, and the right and bottom of its monitor's work area
 //   probe message TITLE             the text of the message box TITLE
 //   probe dialog                    title and text of any message box on the screen
 //   probe point window|message TITLE ID   screen centre of control ID of that window
@@ -95,6 +96,18 @@ int wmain(int argc, wchar_t** argv)
         PrintUtf8(text);
         GetDlgItemTextW(hwnd, 0xFFFF, text, 512);
         PrintUtf8(text);
+        return 0;
+    }
+    if (what == L"frame" && argc == 3) {
+        HWND hwnd = FindVisible(L"window", argv[2]);
+        if (!hwnd) return 1;
+        RECT r;
+        GetWindowRect(hwnd, &r);
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor);
+        std::printf("%ld %ld %ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom, monitor.rcWork.right,
+                    monitor.rcWork.bottom);
         return 0;
     }
     if ((what != L"window" && what != L"message") || argc != 3) return 2;

@@ -92,7 +92,38 @@ removal() {  # removal key|mouse
     check "$by: other start-up values unchanged" is "$(other_values)" "$others"
 }
 
+# Twips of the stored layout to pixels at the prefix's DPI, rounded as MulDiv does.
+DPI=${DPI:-96}
+px() { echo $(( ($1 * DPI + 720) / 1440 )); }
+# The client area scaled, at the stored place, moved left and up by the least that
+# keeps the window inside the work area.
+window_scaled() {
+    local x y w h l t r b right bottom
+    read -r x y w h <<<"$(wine "$PROBE" window "$TITLE" | tr -d '\r')"
+    read -r l t r b right bottom <<<"$(wine "$PROBE" frame "$TITLE" | tr -d '\r')"
+    echo "client area ${w}x$h at ($x,$y), window ($l,$t)-($r,$b), work area to ($right,$bottom)"
+    local x0 y0; x0=$(px 2670) y0=$(px 2730)
+    local over_x=$((x0 - x + r - right)) over_y=$((y0 - y + b - bottom))  # beyond the edges, unmoved
+    [ "$w $h $x $y" = "$(px 7695) $(px 5715) $((x0 - (over_x > 0 ? over_x : 0))) $((y0 - (over_y > 0 ? over_y : 0)))" ]
+}
+# The button ID's centre on the screen, at its scaled place in the client area.
+button_scaled() {  # button_scaled ID LEFT TOP RIGHT BOTTOM (twips)
+    local x y w h; read -r x y w h <<<"$(wine "$PROBE" window "$TITLE" | tr -d '\r')"
+    is "$(point window "$TITLE" "$1")" \
+        "$(( (2 * x + $(px "$2") + $(px "$4")) / 2 )) $(( (2 * y + $(px "$3") + $(px "$5")) / 2 ))"
+}
+
 if [ "$only" = removal ]; then
+    wine "$PROGRAM" >/dev/null 2>&1 &
+    check "$DPI DPI: window shown" shown
+    check "$DPI DPI: window scaled and on the screen" window_scaled
+    check "$DPI DPI: Comenzar scaled" button_scaled 102 6330 5205 7530 5550
+    check "$DPI DPI: Salir scaled" button_scaled 101 4980 5205 6180 5550
+    sleep 1
+    shoot "$TITLE" "$SHOTS/window-$DPI.png" && echo "screenshot: $SHOTS/window-$DPI.png"
+    focus_main
+    xdotool key alt+s
+    check "$DPI DPI: exit" wait_gone
     removal key
     echo "$passed passed, $failed failed"
     [ "$failed" -eq 0 ]

@@ -63,8 +63,8 @@ build() {  # build [FOLDER [TARGET]]
     cmake --build "$folder" -j"$(nproc)" ${2:+--target "$2"}
 }
 
-# A fresh prefix for every run, with Tahoma installed and Wine drawing its own
-# Windows-style frames (there is no window manager on Xvfb).
+# A fresh prefix for every run, with Tahoma installed, Wine drawing its own
+# Windows-style frames (there is no window manager on Xvfb) and the scale $DPI.
 make_prefix() {
     wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
@@ -73,6 +73,8 @@ make_prefix() {
     # Marlett draws the caption buttons Wine paints itself.
     cp /usr/share/wine/fonts/tahoma*.ttf /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+    # The display scale, as Windows' display settings set it: 96 dots per inch is 100 %.
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "${DPI:-96}" /f >/dev/null 2>&1
     timeout 300 wineserver -w
 }
 
@@ -82,7 +84,9 @@ start_display() {
     if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
     local number=$BUILD/xvfb.display n=
     mkdir -p "$BUILD"; rm -f "$number"
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
+    # A screen of 1024 x 768 at 100 %, with as many more pixels as the scale $DPI asks.
+    local scale=${DPI:-96}
+    Xvfb -displayfd 3 -screen 0 $((1024 * scale / 96))x$((768 * scale / 96))x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
     XVFB_PID=$!
     trap 'wineserver -k 2>/dev/null || true; kill $XVFB_PID 2>/dev/null || true' EXIT
     for _ in $(seq 100); do
