@@ -304,6 +304,9 @@ TEST_F(MainWindow, LinkClickRaisesItsEventAndCloseBoxEnds)
 TEST_F(MainWindow, LaidOutFromTheStoredLayoutForEachDpi)
 {
     HWND hwnd = form.hWnd();
+    auto metric = reinterpret_cast<int(WINAPI*)(int, UINT)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+    ASSERT_NE(metric, nullptr);
     std::map<int, RECT> at96;
     for (const layout::Control& c : layout::Controls())
         if (c.kind != layout::Kind::Line) at96[c.id] = ClientRect(Control(c.id));
@@ -357,6 +360,14 @@ TEST_F(MainWindow, LaidOutFromTheStoredLayoutForEachDpi)
         EXPECT_EQ(lf.lfHeight, t.windowFont);
         GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control(layout::Label3), WM_GETFONT, 0, 0)), sizeof lf, &lf);
         EXPECT_EQ(lf.lfHeight, t.boldFont);
+        // The caption's icon at the small icon's size for that DPI.
+        ICONINFO icon{};
+        ASSERT_TRUE(GetIconInfo(reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, ICON_SMALL, 0)), &icon));
+        BITMAP mask{};
+        GetObjectW(icon.hbmMask, sizeof mask, &mask);
+        DeleteObject(icon.hbmMask);
+        if (icon.hbmColor) DeleteObject(icon.hbmColor);
+        EXPECT_EQ(mask.bmWidth, metric(SM_CXSMICON, t.dpi));
         // The banner fills the picture inside its sunken border.
         BITMAP banner{};
         GetObjectW(reinterpret_cast<HBITMAP>(SendMessageW(Control(layout::Image1), STM_GETIMAGE, IMAGE_BITMAP, 0)),

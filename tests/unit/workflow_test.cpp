@@ -143,6 +143,22 @@ protected:
     {
         SendMessageW(f.hWnd(), WM_COMMAND, MAKEWPARAM(102, BN_CLICKED), reinterpret_cast<LPARAM>(f.cmdBegin.hwnd));
     }
+    // The run after the restart, once for each answer, while another program holds the
+    // worm's file open without delete sharing.
+    void CompleteWhileTheFileIsHeld(std::initializer_list<int> answers)
+    {
+        PlantWorm();
+        HANDLE lock = CreateFileW(WormPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+        SetText(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover", L"\"C:\\x.exe\"");
+        SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"1");
+        for (int answer : answers) {
+            desktop.answer = answer;
+            Start();
+        }
+        CloseHandle(lock);
+    }
     std::vector<std::wstring> Titles()
     {
         std::vector<std::wstring> out;
@@ -411,17 +427,7 @@ TEST_F(Workflow, AnIncompleteCompletionKeepsTheFlagAndTheRunValueAndOffersToRunA
 {
     const std::wstring question = L"No se ha podido completar la eliminación del virus. ¿Desea ejecutar ahora este "
                                   L"programa como administrador para terminarla?";
-    PlantWorm();
-    HANDLE lock = CreateFileW(WormPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    SetText(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover", L"\"C:\\x.exe\"");
-    SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"1");
-    for (int answer : {IDNO, IDYES}) {
-        desktop.answer = answer;
-        Start();
-    }
-    CloseHandle(lock);
+    CompleteWhileTheFileIsHeld({IDNO, IDYES});
     EXPECT_TRUE(WormPresent());
     ASSERT_EQ(desktop.messages.size(), 2u);
     EXPECT_EQ(desktop.messages[0].text, question);
@@ -458,17 +464,7 @@ TEST_F(Workflow, AnIncompleteCompletionKeepsTheFlagAndTheRunValueAndOffersToRunA
 TEST_F(Workflow, AnAdministratorIsToldWhatFailedAndAFileInUseGoesAtTheRestart)
 {
     elevatedToken = 1;
-    PlantWorm();
-    HANDLE lock = CreateFileW(WormPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    SetText(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover", L"\"C:\\x.exe\"");
-    SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"1");
-    for (int answer : {IDNO, IDYES}) {
-        desktop.answer = answer;
-        Start();
-    }
-    CloseHandle(lock);
+    CompleteWhileTheFileIsHeld({IDNO, IDYES});
     ASSERT_EQ(desktop.messages.size(), 2u);
     EXPECT_EQ(desktop.messages[0].text, L"El archivo del virus está en uso y se eliminará al reiniciar el equipo. "
                                         L"¿Desea reiniciarlo ahora?");
@@ -481,6 +477,18 @@ TEST_F(Workflow, AnAdministratorIsToldWhatFailedAndAFileInUseGoesAtTheRestart)
     EXPECT_TRUE(WormPresent());
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"C:\\x.exe\"");
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
+
+    // Windows refuses even the deletion at the restart.
+    Remove(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations");
+    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kSessionManager, L"D:P(A;;KR;;;WD)"), ERROR_SUCCESS);
+    desktop.messages.clear();
+    CompleteWhileTheFileIsHeld({IDYES});
+    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kSessionManager, L"D:P(A;;KA;;;WD)"), ERROR_SUCCESS);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, L"No se ha podido eliminar el archivo del virus.");
+    EXPECT_EQ(desktop.messages[0].style, 48u);
+    EXPECT_FALSE(DeletionPending());
+    EXPECT_EQ(exitRequests, std::vector<UINT>{7u});  // no second restart
 
     // The Run value cannot be deleted: said as such, and the flag stays.
     ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
