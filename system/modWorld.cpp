@@ -45,7 +45,10 @@ public:
     }
 
     // The rights that Of needs.
-    DWORD Rights() const { return query_ ? PROCESS_QUERY_LIMITED_INFORMATION : PROCESS_QUERY_INFORMATION | PROCESS_VM_READ; }
+    DWORD Rights() const
+    {
+        return query_ ? PROCESS_QUERY_LIMITED_INFORMATION : PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+    }
 
     // "" when the process cannot be read.
     std::wstring Of(HANDLE process) const

@@ -159,6 +159,12 @@ protected:
         }
         CloseHandle(lock);
     }
+    static void ExpectMessage(const test::Message& m, const std::wstring& text, UINT style, const std::wstring& title)
+    {
+        EXPECT_EQ(m.text, text);
+        EXPECT_EQ(m.style, style);
+        EXPECT_EQ(m.title, title);
+    }
     std::vector<std::wstring> Titles()
     {
         std::vector<std::wstring> out;
@@ -227,10 +233,9 @@ TEST_F(Workflow, BeginRegistersTheProgramDeletesTrayXAndRestarts)
     exitRefusal = ERROR_PRIVILEGE_NOT_HELD;
     Begin(f);
     ASSERT_EQ(desktop.messages.size(), 4u);
-    EXPECT_EQ(desktop.messages[3].text,
-              L"No se ha podido reiniciar el equipo. Reinícielo usted para terminar la eliminación del virus.");
-    EXPECT_EQ(desktop.messages[3].style, 48u);
-    EXPECT_EQ(desktop.messages[3].title, L"Reinicio necesario");
+    ExpectMessage(desktop.messages[3],
+                  L"No se ha podido reiniciar el equipo. Reinícielo usted para terminar la eliminación del virus.",
+                  48, L"Reinicio necesario");
     EXPECT_EQ(desktop.ends, 1);
     EXPECT_FALSE(IsWindow(f.cmdBegin.hwnd));
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
@@ -250,10 +255,9 @@ TEST_F(Workflow, BeginOnAMachineWithoutTheWormChangesNothing)
     window::frmMain& f = Start();
     Begin(f);
     ASSERT_EQ(desktop.messages.size(), 1u);
-    EXPECT_EQ(desktop.messages[0].text,
-              L"No se ha encontrado el virus Zelvy.F en su PC. No se ha realizado ningún cambio.");
-    EXPECT_EQ(desktop.messages[0].style, 64u);
-    EXPECT_EQ(desktop.messages[0].title, L"Kestrova Zelvy Remover");
+    ExpectMessage(desktop.messages[0],
+                  L"No se ha encontrado el virus Zelvy.F en su PC. No se ha realizado ningún cambio.",
+                  64, L"Kestrova Zelvy Remover");
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Other"), L"keep me");
@@ -279,11 +283,10 @@ TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministr
     ASSERT_EQ(desktop.messages.size(), 3u);
     EXPECT_EQ(desktop.messages[0].text, L"RegOpenKey error - 5");
     EXPECT_EQ(desktop.messages[1].text, L"SetValue error - 6");
-    EXPECT_EQ(desktop.messages[2].text, L"No se ha podido completar la primera fase de la eliminación: puede que "
-                                        L"este programa necesite permisos de administrador. ¿Desea ejecutarlo "
-                                        L"ahora como administrador?");
-    EXPECT_EQ(desktop.messages[2].style, 52u);
-    EXPECT_EQ(desktop.messages[2].title, L"Eliminación incompleta");
+    ExpectMessage(desktop.messages[2],
+                  L"No se ha podido completar la primera fase de la eliminación: puede que este programa necesite "
+                  L"permisos de administrador. ¿Desea ejecutarlo ahora como administrador?",
+                  52, L"Eliminación incompleta");
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
     EXPECT_TRUE(Text(HKEY_LOCAL_MACHINE, kRun, L"TrayX"));  // the worm would start again
     EXPECT_FALSE(Text(HKEY_CURRENT_USER, kRun, L"TrayX"));
@@ -335,10 +338,9 @@ TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministr
     desktop.messages.clear();
     Begin(again);
     ASSERT_EQ(desktop.messages.size(), 3u);
-    EXPECT_EQ(desktop.messages[2].text,
-              L"No se ha podido registrar este programa para el próximo inicio de Windows.");
-    EXPECT_EQ(desktop.messages[2].style, 48u);
-    EXPECT_EQ(desktop.messages[2].title, L"Eliminación incompleta");
+    ExpectMessage(desktop.messages[2],
+                  L"No se ha podido registrar este programa para el próximo inicio de Windows.",
+                  48, L"Eliminación incompleta");
     EXPECT_EQ(elevations.size(), 2u);
     EXPECT_TRUE(IsWindowVisible(again.hWnd()));
 }
@@ -430,9 +432,7 @@ TEST_F(Workflow, AnIncompleteCompletionKeepsTheFlagAndTheRunValueAndOffersToRunA
     CompleteWhileTheFileIsHeld({IDNO, IDYES});
     EXPECT_TRUE(WormPresent());
     ASSERT_EQ(desktop.messages.size(), 2u);
-    EXPECT_EQ(desktop.messages[0].text, question);
-    EXPECT_EQ(desktop.messages[0].style, 52u);
-    EXPECT_EQ(desktop.messages[0].title, L"Eliminación incompleta");
+    ExpectMessage(desktop.messages[0], question, 52, L"Eliminación incompleta");
     EXPECT_EQ(desktop.ends, 2);  // with either answer
     ASSERT_EQ(elevations.size(), 1u);
     EXPECT_EQ(elevations[0].verb, L"runas");
@@ -466,10 +466,9 @@ TEST_F(Workflow, AnAdministratorIsToldWhatFailedAndAFileInUseGoesAtTheRestart)
     elevatedToken = 1;
     CompleteWhileTheFileIsHeld({IDNO, IDYES});
     ASSERT_EQ(desktop.messages.size(), 2u);
-    EXPECT_EQ(desktop.messages[0].text, L"El archivo del virus está en uso y se eliminará al reiniciar el equipo. "
-                                        L"¿Desea reiniciarlo ahora?");
-    EXPECT_EQ(desktop.messages[0].style, 36u);
-    EXPECT_EQ(desktop.messages[0].title, L"Eliminación incompleta");
+    ExpectMessage(desktop.messages[0],
+                  L"El archivo del virus está en uso y se eliminará al reiniciar el equipo. ¿Desea reiniciarlo ahora?",
+                  36, L"Eliminación incompleta");
     EXPECT_TRUE(DeletionPending());
     EXPECT_EQ(exitRequests, std::vector<UINT>{7u});  // on Yes only
     EXPECT_EQ(desktop.ends, 2);
