@@ -53,10 +53,16 @@ press() {  # press key|mouse KIND TITLE ID KEYS
     if [ "$1" = key ]; then xdotool key "$5"; else click "$2" "$3" "$4"; fi
 }
 
-# A program that is not ours, running in the session until it is ended.
-start_bystander() { wine "$PROBE" hold 'C:\windows\win.ini' >/dev/null 2>&1 & BYSTANDER=$!; }
+# A program that is not ours, running in the session until it is ended. Waited for:
+# under qemu a start takes seconds, and one that joined the session after a restart
+# would seem to have survived it.
+start_bystander() {
+    rm -f "$BUILD/bystander.out"
+    wine "$PROBE" hold 'C:\windows\win.ini' > "$BUILD/bystander.out" 2>/dev/null & BYSTANDER=$!
+    timeout 60 bash -c "until grep -q held '$BUILD/bystander.out'; do sleep 0.2; done"
+}
 session_ended() {  # the program PID and the bystander were both ended by the restart
-    for _ in $(seq 300); do alive "$1" || alive "$BYSTANDER" || return 0; sleep 0.2; done
+    for _ in $(seq 600); do alive "$1" || alive "$BYSTANDER" || return 0; sleep 0.2; done
     return 1
 }
 
