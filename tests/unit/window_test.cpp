@@ -350,10 +350,14 @@ TEST_F(MainWindow, LaidOutFromTheStoredLayoutForEachDpi)
             }
             scaled(r.right, r96.right);
             scaled(r.bottom, r96.bottom);
-            if (id == layout::Label1 || id == layout::Label3) EXPECT_LE(extent.cx, r.right - r.left);
+            if (id == layout::Label1 || id == layout::Label3) {
+                EXPECT_LE(extent.cx, r.right - r.left);
+            }
             // Wine's Tahoma is wider than Windows': the paragraph wraps onto four lines
             // there (52 pixels at 96 DPI in its 49), one more than on Windows.
-            if (id == layout::Label4) EXPECT_LE(wrapped.bottom, r.bottom - r.top + extent.cy);
+            if (id == layout::Label4) {
+                EXPECT_LE(wrapped.bottom, r.bottom - r.top + extent.cy);
+            }
         }
         LOGFONTW lf{};
         GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Control(layout::Label1), WM_GETFONT, 0, 0)), sizeof lf, &lf);
