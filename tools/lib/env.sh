@@ -65,11 +65,16 @@ build() {  # build [FOLDER [TARGET]]
 
 # A fresh prefix for every run, with Tahoma installed, Wine drawing its own
 # Windows-style frames (there is no window manager on Xvfb) and the scale $DPI.
+# Under qemu, creating a prefix sometimes never finishes: bounded, and begun again.
 make_prefix() {
-    wineserver -k 2>/dev/null || true
-    rm -rf "$WINEPREFIX"
-    timeout 300 wine wineboot -i >/dev/null 2>&1
-    timeout 300 wineserver -w
+    local try
+    for try in 1 2 3; do
+        wineserver -k 2>/dev/null || true
+        rm -rf "$WINEPREFIX"
+        timeout 300 wine wineboot -i >/dev/null 2>&1 && timeout 300 wineserver -w && break
+        echo "the prefix was not made in time (try $try of 3)" >&2
+        [ "$try" -lt 3 ] || return 1
+    done
     # Marlett draws the caption buttons Wine paints itself.
     cp /usr/share/wine/fonts/tahoma*.ttf /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
