@@ -110,27 +110,38 @@ bool WormNowhere()
     return TrayXGone() && !file.empty() && FileAbsent(file) && !modWorld::Running(file);
 }
 
-bool Registered(const std::wstring& command)
+// The status of reading the own Run value; HOLDS tells whether it is COMMAND.
+LONG ReadOwnValue(const std::wstring& command, bool& holds)
 {
     DWORD type = REG_NONE;
     std::wstring text;
-    return runtime::QueryValue(HKEY_LOCAL_MACHINE, OwnRunKey, OwnRunValue, type, text) == ERROR_SUCCESS &&
-           type == REG_SZ && text == command;
+    LONG status = runtime::QueryValue(HKEY_LOCAL_MACHINE, OwnRunKey, OwnRunValue, type, text);
+    holds = status == ERROR_SUCCESS && type == REG_SZ && text == command;
+    return status;
+}
+
+bool Registered(const std::wstring& command)
+{
+    bool holds = false;
+    ReadOwnValue(command, holds);
+    return holds;
+}
+
+void DeleteOwnRunValue()
+{
+    HKEY root = HKEY_LOCAL_MACHINE;
+    std::wstring key = OwnRunKey, name = OwnRunValue;
+    basRegistry::DeleteValue(root, key, name);
 }
 
 // Deletes the own Run value when it holds COMMAND; true once reading it back finds no
 // such value. One that another copy of the program wrote is not this press's to delete.
 bool Unregister(const std::wstring& command)
 {
-    if (Registered(command)) {
-        HKEY root = HKEY_LOCAL_MACHINE;
-        std::wstring key = OwnRunKey, name = OwnRunValue;
-        basRegistry::DeleteValue(root, key, name);
-    }
-    DWORD type = REG_NONE;
-    std::wstring text;
-    LONG status = runtime::QueryValue(HKEY_LOCAL_MACHINE, OwnRunKey, OwnRunValue, type, text);
-    return status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && !(type == REG_SZ && text == command));
+    if (Registered(command)) DeleteOwnRunValue();
+    bool holds = false;
+    LONG status = ReadOwnValue(command, holds);
+    return status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && !holds);
 }
 
 bool FlagIs(const wchar_t* value) { return runtime::GetSetting(app::Title, FlagSection, FlagKey) == value; }
@@ -193,11 +204,7 @@ void Removal::Complete(window::frmMain& form)
         if (!Seen(TrayXGone)) failed = kTrayXNotDeleted;
     }
     if (!failed) {
-        Resume([&] {
-            HKEY root = HKEY_LOCAL_MACHINE;
-            std::wstring key = OwnRunKey, name = OwnRunValue;
-            basRegistry::DeleteValue(root, key, name);
-        });
+        Resume(DeleteOwnRunValue);
         if (!Seen([] { return Absent(HKEY_LOCAL_MACHINE, OwnRunKey, OwnRunValue); })) failed = kNotUnregistered;
     }
     if (!failed) {
