@@ -9,12 +9,16 @@
 namespace {
 
 // Only the system folder may supply DLLs: a tool that people run from their Downloads
-// folder must not load a planted copy. Windows 7 without KB2533623 and XP lack the
-// call; the program still runs there.
+// folder must not load a planted copy. XP, Vista and Windows 7 without KB2533623 lack
+// that call; there at least the current folder leaves the search (XP SP1 and later).
 void RestrictDllSearch()
 {
-    auto set = sys::Proc<BOOL(WINAPI*)(DWORD)>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
-    if (set) set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    if (auto set = sys::Proc<BOOL(WINAPI*)(DWORD)>(kernel, "SetDefaultDllDirectories")) {
+        set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    } else if (auto directory = sys::Proc<BOOL(WINAPI*)(LPCWSTR)>(kernel, "SetDllDirectoryW")) {
+        directory(L"");
+    }
 }
 
 }  // namespace

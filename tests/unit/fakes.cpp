@@ -37,19 +37,68 @@ ScratchKey::ScratchKey(const std::wstring& name, HKEY r) : root(r), path(L"Softw
 
 ScratchKey::~ScratchKey() { RegDeleteTreeW(root, path.c_str()); }
 
-LONG SetKeyDacl(HKEY root, const std::wstring& path, const wchar_t* sddl)
+namespace {
+
+LONG SetDacl(HKEY root, const std::wstring& path, PSECURITY_DESCRIPTOR descriptor)
 {
     HKEY key;
     LONG status = RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key);
     if (status != ERROR_SUCCESS) return status;
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    status = ERROR_INVALID_PARAMETER;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr)) {
-        status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd);
-        LocalFree(sd);
-    }
+    status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
     RegCloseKey(key);
     return status;
+}
+
+}  // namespace
+
+KeyDacl::KeyDacl(HKEY root, std::wstring path, const wchar_t* sddl) : root_(root), path_(std::move(path))
+{
+    HKEY key;
+    status = RegOpenKeyExW(root_, path_.c_str(), 0, READ_CONTROL, &key);
+    if (status != ERROR_SUCCESS) return;
+    DWORD size = 0;
+    status = RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
+    if (status == ERROR_INSUFFICIENT_BUFFER) {
+        found_.resize(size);
+        status = RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, found_.data(), &size);
+    }
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) {
+        found_.clear();  // nothing read, so nothing is changed
+        return;
+    }
+    PSECURITY_DESCRIPTOR wanted = nullptr;
+    status = ERROR_INVALID_PARAMETER;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &wanted, nullptr)) {
+        status = SetDacl(root_, path_, wanted);
+        LocalFree(wanted);
+    }
+    if (status != ERROR_SUCCESS) found_.clear();
+}
+
+LONG KeyDacl::Restore()
+{
+    if (found_.empty()) return ERROR_SUCCESS;
+    LONG restored = SetDacl(root_, path_, found_.data());
+    found_.clear();
+    return restored;
+}
+
+std::wstring DaclText(HKEY root, const std::wstring& path)
+{
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, READ_CONTROL, &key) != ERROR_SUCCESS) return L"";
+    BYTE descriptor[4096];
+    DWORD size = sizeof descriptor;
+    LONG status = RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor, &size);
+    RegCloseKey(key);
+    wchar_t* text = nullptr;
+    if (status != ERROR_SUCCESS || !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                                       descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr))
+        return L"";
+    std::wstring out = text;
+    LocalFree(text);
+    return out;
 }
 
 bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& type, std::string& bytes)

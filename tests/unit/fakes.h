@@ -73,8 +73,26 @@ private:
 };
 
 // Replaces the access list of ROOT\PATH with the one SDDL states ("D:P(A;;KR;;;WD)":
-// read only, for everyone); the key must grant WRITE_DAC. ERROR_SUCCESS when set.
-LONG SetKeyDacl(HKEY root, const std::wstring& path, const wchar_t* sddl);
+// read only, for everyone) and puts back, when it goes or on Restore, exactly the one
+// it read before the change. status is ERROR_SUCCESS once the new list is in place.
+class KeyDacl {
+public:
+    KeyDacl(HKEY root, std::wstring path, const wchar_t* sddl);
+    ~KeyDacl() { Restore(); }
+    KeyDacl(const KeyDacl&) = delete;
+    KeyDacl& operator=(const KeyDacl&) = delete;
+    // ERROR_SUCCESS once the list found is back, or when nothing was changed.
+    LONG Restore();
+    LONG status;
+
+private:
+    HKEY root_;
+    std::wstring path_;
+    std::vector<BYTE> found_;  // self-relative security descriptor; empty once restored
+};
+
+// The access list of ROOT\PATH in SDDL; "" when it cannot be read.
+std::wstring DaclText(HKEY root, const std::wstring& path);
 
 // Reads a value's type and raw bytes; false when it is missing.
 bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& type, std::string& bytes);

@@ -86,8 +86,12 @@ TEST_F(Registry, TheAccessListDecidesTheOpenWhichAsksForTheSixKeyRights)
                   ERROR_SUCCESS);
         RegCloseKey(key);
     }
-    ASSERT_EQ(test::SetKeyDacl(HKEY_CURRENT_USER, readOnly, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
-    ASSERT_EQ(test::SetKeyDacl(HKEY_CURRENT_USER, hardened, L"D:P(D;;SDWO;;;WD)(A;;0x6003F;;;WD)"), ERROR_SUCCESS);
+    const std::wstring found = test::DaclText(HKEY_CURRENT_USER, readOnly);
+    ASSERT_FALSE(found.empty());
+    test::KeyDacl readOnlyList(HKEY_CURRENT_USER, readOnly, L"D:P(A;;KRWD;;;WD)");
+    test::KeyDacl hardenedList(HKEY_CURRENT_USER, hardened, L"D:P(D;;SDWO;;;WD)(A;;0x6003F;;;WD)");
+    ASSERT_EQ(readOnlyList.status, ERROR_SUCCESS);
+    ASSERT_EQ(hardenedList.status, ERROR_SUCCESS);
 
     Write(readOnly, L"V", Variant{std::wstring(L"x")}, REG_SZ);
     EXPECT_EQ(Texts(), (Lines{L"RegOpenKey error - 5", L"SetValue error - 6"}));
@@ -102,7 +106,9 @@ TEST_F(Registry, TheAccessListDecidesTheOpenWhichAsksForTheSixKeyRights)
     basRegistry::DeleteValue(root, key, name);
     EXPECT_FALSE(test::ReadValue(HKEY_CURRENT_USER, hardened, L"V", type, bytes));
 
-    for (const std::wstring& path : {readOnly, hardened}) test::SetKeyDacl(HKEY_CURRENT_USER, path, L"D:P(A;;KA;;;WD)");
+    // What a test changes goes back exactly as it was found.
+    EXPECT_EQ(readOnlyList.Restore(), ERROR_SUCCESS);
+    EXPECT_EQ(test::DaclText(HKEY_CURRENT_USER, readOnly), found);
 }
 
 TEST_F(Registry, OtherTypesWriteNothing)

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -124,9 +125,6 @@ protected:
     void TearDown() override
     {
         form.reset();
-        EXPECT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KA;;;WD)"), ERROR_SUCCESS);
-        test::SetKeyDacl(HKEY_LOCAL_MACHINE, kFlagKey, L"D:P(A;;KA;;;WD)");
-        test::SetKeyDacl(HKEY_CURRENT_USER, kRun, L"D:P(A;;KA;;;WD)");
         SetUp();
         Remove(HKEY_LOCAL_MACHINE, kRun, L"TrayX");
         Remove(HKEY_CURRENT_USER, kRun, L"TrayX");
@@ -276,7 +274,8 @@ TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministr
 {
     SetText(HKEY_LOCAL_MACHINE, kRun, L"TrayX", L"C:\\windows\\winppr32.exe");
     SetText(HKEY_CURRENT_USER, kRun, L"TrayX", L"C:\\windows\\winppr32.exe");
-    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
+    auto readOnly = std::make_unique<test::KeyDacl>(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KRWD;;;WD)");
+    ASSERT_EQ(readOnly->status, ERROR_SUCCESS);
     window::frmMain& f = Start();
     desktop.answer = IDNO;
     Begin(f);
@@ -320,11 +319,12 @@ TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministr
 
     // With no TrayX left, a Run value that a copy in another folder wrote earlier still
     // does not start this program at the next logon.
-    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KA;;;WD)"), ERROR_SUCCESS);
+    ASSERT_EQ(readOnly->Restore(), ERROR_SUCCESS);
     Remove(HKEY_LOCAL_MACHINE, kRun, L"TrayX");
     PlantWorm();
     SetText(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover", L"\"C:\\old\\tarquelin.exe\"");
-    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
+    readOnly = std::make_unique<test::KeyDacl>(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KRWD;;;WD)");
+    ASSERT_EQ(readOnly->status, ERROR_SUCCESS);
     desktop.answer = IDNO;
     desktop.messages.clear();
     window::frmMain& again = Start();
@@ -349,7 +349,8 @@ TEST_F(Workflow, AFirstPhaseThatFailsLeavesNoRunValueOfItsOwn)
 {
     // The worm's user owns that key and may lock it.
     SetText(HKEY_CURRENT_USER, kRun, L"TrayX", L"C:\\windows\\winppr32.exe");
-    ASSERT_EQ(test::SetKeyDacl(HKEY_CURRENT_USER, kRun, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
+    test::KeyDacl readOnly(HKEY_CURRENT_USER, kRun, L"D:P(A;;KRWD;;;WD)");
+    ASSERT_EQ(readOnly.status, ERROR_SUCCESS);
     desktop.answer = IDNO;
     window::frmMain& f = Start();
     Begin(f);
@@ -370,7 +371,8 @@ TEST_F(Workflow, ARefusedFlagWriteIsNeverTakenForSuccess)
 {
     PlantWorm();
     SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"0");
-    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kFlagKey, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
+    auto readOnly = std::make_unique<test::KeyDacl>(HKEY_LOCAL_MACHINE, kFlagKey, L"D:P(A;;KRWD;;;WD)");
+    ASSERT_EQ(readOnly->status, ERROR_SUCCESS);
     window::frmMain& f = Start();
     for (DWORD elevated : {0u, 1u}) {
         elevatedToken = elevated;
@@ -388,9 +390,10 @@ TEST_F(Workflow, ARefusedFlagWriteIsNeverTakenForSuccess)
     EXPECT_TRUE(exitRequests.empty());
 
     // After the restart: the flag cannot be cleared, so the removal is not complete.
-    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kFlagKey, L"D:P(A;;KA;;;WD)"), ERROR_SUCCESS);
+    ASSERT_EQ(readOnly->Restore(), ERROR_SUCCESS);
     SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"1");
-    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kFlagKey, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
+    readOnly = std::make_unique<test::KeyDacl>(HKEY_LOCAL_MACHINE, kFlagKey, L"D:P(A;;KRWD;;;WD)");
+    ASSERT_EQ(readOnly->status, ERROR_SUCCESS);
     for (DWORD elevated : {0u, 1u}) {
         elevatedToken = elevated;
         desktop.messages.clear();
@@ -440,7 +443,8 @@ TEST_F(Workflow, AnIncompleteCompletionKeepsTheFlagAndTheRunValueAndOffersToRunA
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
 
     // The Run value cannot be deleted: the flag stays "1" with it.
-    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
+    test::KeyDacl readOnly(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KRWD;;;WD)");
+    ASSERT_EQ(readOnly.status, ERROR_SUCCESS);
     desktop.messages.clear();
     Start();
     EXPECT_FALSE(WormPresent());
@@ -479,10 +483,13 @@ TEST_F(Workflow, AnAdministratorIsToldWhatFailedAndAFileInUseGoesAtTheRestart)
 
     // Windows refuses even the deletion at the restart.
     Remove(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations");
-    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kSessionManager, L"D:P(A;;KR;;;WD)"), ERROR_SUCCESS);
-    desktop.messages.clear();
-    CompleteWhileTheFileIsHeld({IDYES});
-    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kSessionManager, L"D:P(A;;KA;;;WD)"), ERROR_SUCCESS);
+    {
+        test::KeyDacl readOnly(HKEY_LOCAL_MACHINE, kSessionManager, L"D:P(A;;KR;;;WD)");
+        ASSERT_EQ(readOnly.status, ERROR_SUCCESS);
+        desktop.messages.clear();
+        CompleteWhileTheFileIsHeld({IDYES});
+        ASSERT_EQ(readOnly.Restore(), ERROR_SUCCESS);
+    }
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0].text, L"No se ha podido eliminar el archivo del virus.");
     EXPECT_EQ(desktop.messages[0].style, 48u);
@@ -490,7 +497,8 @@ TEST_F(Workflow, AnAdministratorIsToldWhatFailedAndAFileInUseGoesAtTheRestart)
     EXPECT_EQ(exitRequests, std::vector<UINT>{7u});  // no second restart
 
     // The Run value cannot be deleted: said as such, and the flag stays.
-    ASSERT_EQ(test::SetKeyDacl(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KRWD;;;WD)"), ERROR_SUCCESS);
+    test::KeyDacl readOnly(HKEY_LOCAL_MACHINE, kRun, L"D:P(A;;KRWD;;;WD)");
+    ASSERT_EQ(readOnly.status, ERROR_SUCCESS);
     desktop.messages.clear();
     Start();
     EXPECT_FALSE(WormPresent());

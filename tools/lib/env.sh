@@ -31,8 +31,14 @@ install_packages() {
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "installing: ${missing[*]}"
     dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-    as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    # A mirror in the middle of a sync fails one index now and then; what the others
+    # list is usually enough, and the install below says so when it is not.
+    local try
+    for try in 1 2 3; do as_root apt-get update -qq && break; echo "apt-get update failed (try $try of 3)" >&2; sleep 5; done
+    local install=(env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}")
+    # Where the security archive's i386 list failed, its newer amd64 libraries cannot be
+    # paired with i386 ones of the same version: then take the release's own versions.
+    as_root "${install[@]}" >/dev/null 2>&1 || as_root "${install[@]}" -t "$(. /etc/os-release; echo "$VERSION_CODENAME")" >/dev/null
 }
 
 can_run_i386() { [ -e /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
