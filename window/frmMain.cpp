@@ -298,6 +298,13 @@ LRESULT frmMain::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         }
         break;
 
+    case WM_QUERYENDSESSION:  // never stands in the way of a restart, least of all the one it asked for
+        return TRUE;
+
+    case WM_ENDSESSION:
+        runtime::RunHandler([&] { events_.Form_EndSession(*this, wParam != FALSE); });
+        return 0;
+
     case WM_CLOSE:  // the close box: unload and end, no handler of the program runs
         Unload();
         runtime::End();

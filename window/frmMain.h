@@ -17,6 +17,8 @@ public:
     virtual void cmdBegin_Click(frmMain& form) = 0;
     virtual void cmdExit_Click(frmMain& form) = 0;
     virtual void Label7_Click(frmMain& form) = 0;
+    // Windows ends the session (ENDING) or, asked to, does not end it after all.
+    virtual void Form_EndSession(frmMain& form, bool ending) = 0;
 
 protected:
     ~frmMainEvents() = default;

@@ -156,6 +156,12 @@ bool OfferAdministrator(window::frmMain& form, const wchar_t* question)
     return modWorld::RunAsAdministrator(owner, OwnExecutable(), app::Path());
 }
 
+void TellRestartNeeded()
+{
+    runtime::MsgBox(L"No se ha podido reiniciar el equipo. Reinícielo usted para terminar la eliminación del virus.",
+                    MB_ICONEXCLAMATION, L"Reinicio necesario");
+}
+
 // Forces the restart; true when Windows refused it, after telling the user so. A
 // run-time error on the way is raised again.
 bool RestartRefused()
@@ -164,8 +170,7 @@ bool RestartRefused()
     const clsExitWindows::Status status = exitWindows.ExitWindows(2);
     if (status.error) runtime::Raise(status.error);
     if (!status.refused) return false;
-    runtime::MsgBox(L"No se ha podido reiniciar el equipo. Reinícielo usted para terminar la eliminación del virus.",
-                    MB_ICONEXCLAMATION, L"Reinicio necesario");
+    TellRestartNeeded();
     return true;
 }
 
@@ -250,6 +255,10 @@ void Removal::cmdBegin_Click(window::frmMain& form)
                         MB_ICONINFORMATION);
         return;
     }
+    // A running copy of the worm would write "TrayX" back between its deletion and the
+    // check, or before the restart.
+    const std::wstring file = WormFilePath();
+    if (!file.empty()) Resume([&] { modWorld::EndProcesses(file); });
     // Windows reads the Run value back through the ANSI code page: a path that does not
     // survive that would start another program, or none, at every logon.
     const std::optional<std::wstring> executable = runtime::AnsiPath(OwnExecutable());
@@ -293,13 +302,28 @@ void Removal::cmdBegin_Click(window::frmMain& form)
         }
         return;
     }
+    // The file stays for the run after the restart to delete, but that run may lack
+    // the rights (Run-key programs start with the user's filtered token): Windows
+    // deletes it at the restart too, before anyone logs on. Refused, that run still does.
+    if (!file.empty() && !FileAbsent(file)) MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     runtime::MsgBox(L"El virus ha sido eliminado con éxito de su equipo. Ahora se reiniciará su PC.",
                     MB_ICONINFORMATION, L"Virus eliminado");
     // Refused, the flag and the Run value stay: a restart by hand finishes the removal.
     if (RestartRefused()) {
         form.Unload();
         runtime::End();
+        return;
     }
+    restartAsked_ = true;
+}
+
+// Windows only starts a restart: programs may refuse it and the user may cancel it.
+void Removal::Form_EndSession(window::frmMain& form, bool ending)
+{
+    if (ending || !restartAsked_) return;
+    TellRestartNeeded();
+    form.Unload();
+    runtime::End();
 }
 
 void Removal::cmdExit_Click(window::frmMain& form)

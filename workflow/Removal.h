@@ -23,9 +23,12 @@ public:
     void cmdBegin_Click(window::frmMain& form) override;
     void cmdExit_Click(window::frmMain& form) override;
     void Label7_Click(window::frmMain& form) override;
+    void Form_EndSession(window::frmMain& form, bool ending) override;
 
 private:
     void Complete(window::frmMain& form);
+
+    bool restartAsked_ = false;  // Windows has taken this program's request to restart
 };
 
 }  // namespace workflow

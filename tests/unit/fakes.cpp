@@ -84,6 +84,29 @@ LONG KeyDacl::Restore()
     return restored;
 }
 
+RunningCopy::RunningCopy(const std::wstring& path) : image(path)
+{
+    CreateDirectoryW(image.substr(0, image.find_last_of(L'\\')).c_str(), nullptr);
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    CopyFileW(self, image.c_str(), FALSE);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    std::wstring line = L"\"" + image + L"\"";
+    if (!CreateProcessW(image.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si,
+                        &process))
+        process = {};
+}
+
+RunningCopy::~RunningCopy()
+{
+    TerminateProcess(process.hProcess, 0);
+    WaitForSingleObject(process.hProcess, 5000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    DeleteFileW(image.c_str());
+}
+
 std::wstring DaclText(HKEY root, const std::wstring& path)
 {
     HKEY key;

@@ -91,6 +91,18 @@ private:
     std::vector<BYTE> found_;  // self-relative security descriptor; empty once restored
 };
 
+// A suspended copy of this executable started as IMAGE: a process with that image
+// that runs none of its code. Ended, and its file deleted, when the copy goes.
+struct RunningCopy {
+    explicit RunningCopy(const std::wstring& image);
+    ~RunningCopy();
+    RunningCopy(const RunningCopy&) = delete;
+    RunningCopy& operator=(const RunningCopy&) = delete;
+    bool Alive() const { return WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT; }
+    std::wstring image;
+    PROCESS_INFORMATION process{};
+};
+
 // The access list of ROOT\PATH in SDDL; "" when it cannot be read.
 std::wstring DaclText(HKEY root, const std::wstring& path);
 

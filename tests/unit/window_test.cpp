@@ -20,6 +20,7 @@ struct CountingEvents final : window::frmMainEvents {
     void cmdBegin_Click(frmMain&) override { ++begins; }
     void cmdExit_Click(frmMain&) override { ++exits; }
     void Label7_Click(frmMain&) override { ++links; }
+    void Form_EndSession(frmMain&, bool) override {}
     int loads = 0, begins = 0, exits = 0, links = 0;
 };
 

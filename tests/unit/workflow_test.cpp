@@ -247,6 +247,54 @@ TEST_F(Workflow, BeginRegistersTheProgramDeletesTrayXAndRestarts)
     EXPECT_EQ(desktop.ends, 2);
 }
 
+TEST_F(Workflow, BeginEndsARunningWormFirstAndHasItsFileDeletedAtTheRestart)
+{
+    test::RunningCopy worm(WormPath());
+    ASSERT_TRUE(worm.Alive());
+    SetText(HKEY_CURRENT_USER, kRun, L"TrayX", L"C:\\windows\\winppr32.exe");
+    window::frmMain& f = Start();
+    Begin(f);
+    EXPECT_FALSE(worm.Alive());
+    EXPECT_EQ(Titles(), std::vector<std::wstring>{L"Virus eliminado"});
+    EXPECT_TRUE(WormPresent());  // the run after the restart deletes it
+    EXPECT_TRUE(DeletionPending());
+    EXPECT_EQ(exitRequests, std::vector<UINT>{7u});
+
+    // Windows refuses the deletion at the restart: the first phase goes on all the same.
+    Remove(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations");
+    test::KeyDacl readOnly(HKEY_LOCAL_MACHINE, kSessionManager, L"D:P(A;;KR;;;WD)");
+    ASSERT_EQ(readOnly.status, ERROR_SUCCESS);
+    Begin(f);
+    EXPECT_FALSE(DeletionPending());
+    EXPECT_EQ(Titles().back(), L"Virus eliminado");
+    EXPECT_EQ(exitRequests, std::vector<UINT>(2, 7u));
+}
+
+TEST_F(Workflow, ARestartThatDoesNotHappenIsReported)
+{
+    window::frmMain& f = Start();
+    SendMessageW(f.hWnd(), WM_ENDSESSION, FALSE, 0);  // another program's shutdown, cancelled
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_TRUE(IsWindowVisible(f.hWnd()));
+
+    PlantWorm();
+    Begin(f);
+    ASSERT_EQ(exitRequests, std::vector<UINT>{7u});
+    EXPECT_EQ(SendMessageW(f.hWnd(), WM_QUERYENDSESSION, 0, 0), TRUE);
+    SendMessageW(f.hWnd(), WM_ENDSESSION, TRUE, 0);  // the restart goes ahead: Windows ends the program
+    EXPECT_EQ(Titles(), std::vector<std::wstring>{L"Virus eliminado"});
+    // A program refused, or the user cancelled: the session goes on.
+    SendMessageW(f.hWnd(), WM_ENDSESSION, FALSE, 0);
+    ASSERT_EQ(desktop.messages.size(), 2u);
+    ExpectMessage(desktop.messages[1],
+                  L"No se ha podido reiniciar el equipo. Reinícielo usted para terminar la eliminación del virus.", 48,
+                  L"Reinicio necesario");
+    EXPECT_EQ(desktop.ends, 1);
+    EXPECT_FALSE(IsWindow(f.cmdBegin.hwnd));
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
+    EXPECT_TRUE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
+}
+
 TEST_F(Workflow, BeginOnAMachineWithoutTheWormChangesNothing)
 {
     SetText(HKEY_LOCAL_MACHINE, kRun, L"Other", L"keep me");
@@ -332,6 +380,7 @@ TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministr
     EXPECT_EQ(Titles().back(), L"Eliminación incompleta");
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"C:\\old\\tarquelin.exe\"");  // not this one's
+    EXPECT_FALSE(DeletionPending());
 
     // Already an administrator: no offer, which could not help, but what failed.
     elevatedToken = 1;

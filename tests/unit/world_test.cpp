@@ -109,35 +109,6 @@ TEST_F(World, RunTimeErrorShowsThePromptAndGoesNoFurther)
 
 namespace {
 
-// A suspended copy of this executable under FOLDER\winppr32.exe: a process with that
-// image that runs none of its code.
-struct Copy {
-    explicit Copy(const std::wstring& folder) : image(runtime::JoinPath(folder, L"winppr32.exe"))
-    {
-        CreateDirectoryW(folder.c_str(), nullptr);
-        wchar_t self[MAX_PATH];
-        GetModuleFileNameW(nullptr, self, MAX_PATH);
-        CopyFileW(self, image.c_str(), FALSE);
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        std::wstring line = L"\"" + image + L"\"";
-        if (!CreateProcessW(image.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                            &si, &process))
-            process = {};
-    }
-    ~Copy()
-    {
-        TerminateProcess(process.hProcess, 0);
-        WaitForSingleObject(process.hProcess, 5000);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        DeleteFileW(image.c_str());
-    }
-    bool Alive() const { return WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT; }
-    std::wstring image;
-    PROCESS_INFORMATION process{};
-};
-
 std::wstring TempFolder(const wchar_t* name)
 {
     wchar_t temp[MAX_PATH];
@@ -172,7 +143,8 @@ bool DebugPrivilegeEnabled()
 
 TEST(Processes, OnlyTheWormsImageIsSeenAndEndedAndOnlyThroughTheHandleThatWasChecked)
 {
-    Copy worm(TempFolder(L"tarquelin-worm")), decoy(TempFolder(L"tarquelin-decoy"));
+    test::RunningCopy worm(TempFolder(L"tarquelin-worm\\winppr32.exe")),
+        decoy(TempFolder(L"tarquelin-decoy\\winppr32.exe"));
     ASSERT_TRUE(worm.Alive() && decoy.Alive());
     std::wstring upper = worm.image;
     CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
