@@ -7,6 +7,9 @@
 //   probe point window|message TITLE ID   screen centre of control ID of that window
 //   probe hold FILE                 keeps FILE open without delete sharing until killed
 //   probe protect KEY SDDL          sets the DACL of HKLM\KEY; prints the one it had
+//   probe limited EXE               starts EXE with the filtered token that Windows gives a
+//                                   standard user's double click (Administrators deny-only)
+//   probe rewrite                   a live worm: writes the user's "TrayX" back whenever it goes
 // Waits up to 60 seconds for a window; exits 1 when it never comes.
 #include <windows.h>
 #include <sddl.h>
@@ -72,6 +75,58 @@ int Protect(const wchar_t* subKey, const wchar_t* sddl)
     return status == ERROR_SUCCESS ? 0 : 1;
 }
 
+// The token that User Account Control gives a program started by a double click, or
+// at logon: the full token's linked one, where Wine still enables Administrators, with
+// that group made deny-only as Windows has it.
+int Limited(const wchar_t* exe)
+{
+    HANDLE full = nullptr, limited = nullptr;
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &full) ||
+        !GetTokenInformation(full, TokenLinkedToken, &linked, sizeof linked, &size))
+        return 1;
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                  &administrators))
+        return 1;
+    SID_AND_ATTRIBUTES disable{administrators, 0};
+    BOOL made = CreateRestrictedToken(linked.LinkedToken, DISABLE_MAX_PRIVILEGE, 1, &disable, 0, nullptr, 0, nullptr,
+                                      &limited);
+    FreeSid(administrators);
+    if (!made) return 1;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::wstring line = L"\"" + std::wstring(exe) + L"\"";
+    if (!CreateProcessAsUserW(limited, exe, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return 1;
+    std::printf("started\n");
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    CloseHandle(limited);
+    CloseHandle(linked.LinkedToken);
+    CloseHandle(full);
+    return 0;
+}
+
+int Rewrite()
+{
+    HKEY run;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, nullptr, 0,
+                        KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_NOTIFY, nullptr, &run, nullptr) != ERROR_SUCCESS)
+        return 1;
+    const wchar_t data[] = L"C:\\WINDOWS\\winppr32.exe";
+    std::printf("running\n");
+    std::fflush(stdout);
+    for (;;) {
+        if (RegQueryValueExW(run, L"TrayX", nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            RegSetValueExW(run, L"TrayX", 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data);
+        RegNotifyChangeKeyValue(run, FALSE, REG_NOTIFY_CHANGE_LAST_SET, nullptr, FALSE);  // until the key changes
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -79,6 +134,8 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring what = argc > 1 ? argv[1] : L"";
     if (what == L"hold" && argc == 3) return Hold(argv[2]);
     if (what == L"protect" && argc == 4) return Protect(argv[2], argv[3]);
+    if (what == L"limited" && argc == 3) return Limited(argv[2]);
+    if (what == L"rewrite" && argc == 2) return Rewrite();
     if (what == L"point" && argc == 5) {
         HWND control = nullptr;
         if (HWND hwnd = FindVisible(argv[2], argv[3])) control = GetDlgItem(hwnd, _wtoi(argv[4]));

@@ -37,10 +37,20 @@ IN_USE="El archivo del virus está en uso y se eliminará al reiniciar el equipo
 NOT_REGISTERED="No se ha podido registrar este programa para el próximo inicio de Windows."
 IDOK=1 IDYES=6
 
-# The machine Run key's access list goes back whatever happens, and the session ends.
-dacl=
-restore_dacl() { [ -z "$dacl" ] || wine "$PROBE" protect "${RUN_HKLM#HKLM\\}" "$dacl" >/dev/null && dacl=; }
-trap 'status=$?; restore_dacl; wineserver -k 2>/dev/null; exit $status' EXIT
+# Access lists changed (keys below HKLM), each as it was found: put back whatever
+# happens, and the session ends.
+declare -A found_dacl=()
+protect() {  # protect KEY SDDL
+    local old
+    old=$(wine "$PROBE" protect "$1" "$2" | tr -d '\r') && [ -n "$old" ] || return 1
+    [ -n "${found_dacl[$1]:-}" ] || found_dacl[$1]=$old
+}
+restore_dacls() {
+    local key failed=0
+    for key in "${!found_dacl[@]}"; do wine "$PROBE" protect "$key" "${found_dacl[$key]}" >/dev/null || failed=1; done
+    [ $failed -eq 0 ] && found_dacl=()
+}
+trap 'status=$?; restore_dacls; wineserver -k 2>/dev/null; exit $status' EXIT
 
 # Security set on a key lives in the wineserver only, so one server serves the whole run.
 wineserver -k 2>/dev/null || true
@@ -256,8 +266,7 @@ kill "$worm" "$decoy" 2>/dev/null
 wine reg delete "$SETTINGS" /f >/dev/null 2>&1
 plant_traces
 others=$(other_values)
-dacl=$(wine "$PROBE" protect "${RUN_HKLM#HKLM\\}" 'D:P(A;;KRWD;;;WD)' | tr -d '\r')
-check "read-only: access list set" [ -n "$dacl" ]
+check "read-only: access list set" protect "${RUN_HKLM#HKLM\\}" 'D:P(A;;KRWD;;;WD)'
 wine "$PROGRAM" >/dev/null 2>&1 & first=$!
 check "read-only: window shown" shown
 focus_main
@@ -280,9 +289,107 @@ focus_main
 xdotool key alt+s
 check "read-only: exit" wait_gone
 kill "$BYSTANDER" 2>/dev/null
-restore_dacl
-check "read-only: access list restored" [ -z "$dacl" ]
+check "read-only: access list restored" restore_dacls
 check "read-only: other start-up values unchanged" is "$(other_values)" "$others"
+
+
+# -- a standard user, as Vista to 11 start a double-clicked program and the Run values at
+# logon: with the filtered token, under Windows' own access lists (users may read the
+# machine's keys, not write them)
+USERS_READ='D:P(A;CI;KR;;;BU)(A;CI;KA;;;BA)(A;CI;KA;;;SY)'
+SESSION_MANAGER='SYSTEM\CurrentControlSet\Control\Session Manager'
+OFFER_FIRST="No se ha podido completar la primera fase de la eliminación: puede que este programa necesite permisos de administrador. ¿Desea ejecutarlo ahora como administrador?"
+OFFER_SECOND="No se ha podido completar la eliminación del virus. ¿Desea ejecutar ahora este programa como administrador para terminarla?"
+IDNO=7
+# The pending deletions at the restart that name the worm's file.
+pending() {
+    { wine reg query "HKLM\\$SESSION_MANAGER" /v PendingFileRenameOperations 2>/dev/null || true; } |
+        tr -d '\r' | grep -io 'winppr32[^ ]*' || true
+}
+# A standard user's press of Comenzar, through the registry's two refusals to the offer.
+standard_press() {  # standard_press NAME
+    focus_main
+    xdotool key alt+c
+    check "$1: open error first" is "$(message "$TITLE")" "RegOpenKey error - 5"
+    xdotool key Return
+    check "$1: then the write error" is "$(next_message "$TITLE" "RegOpenKey error - 5")" "SetValue error - 6"
+    xdotool key Return
+    check "$1: offers to run as administrator" is "$(message "Eliminación incompleta")" "$OFFER_FIRST"
+}
+wine reg delete "$SETTINGS" /f >/dev/null 2>&1
+plant_traces
+others=$(other_values)
+pending_before=$(pending)
+check "standard user: Windows' access list on the machine's Run key" protect "${RUN_HKLM#HKLM\\}" "$USERS_READ"
+check "standard user: on HKLM\\Software" protect Software "$USERS_READ(A;CIIO;KA;;;CO)"
+check "standard user: on the Session Manager" protect "$SESSION_MANAGER" "$USERS_READ"
+check "standard user: started with the filtered token" limited "$PROGRAM"
+check "standard user: window shown" shown
+standard_press "standard user"
+click message "Eliminación incompleta" $IDNO
+sleep 3  # a restart, were one requested, would have begun by now
+check "standard user, No: the window stays" shown
+check "standard user, No: no own Run value" absent "$RUN_HKLM" "Zelvy Remover"
+check "standard user, No: no flag" is "$(flag)" ""
+check "standard user, No: no pending deletion" is "$(pending)" "$pending_before"
+check "standard user, No: other start-up values unchanged, byte for byte" is "$(other_values)" "$others"
+# Sí: the shell's "runas" with the program's own path. Wine shows no consent prompt and
+# starts the copy with the same filtered token; the test ends it and plays the prompt by
+# starting the program with a full token, which then removes the worm.
+first=$(program_pids)
+standard_press "standard user again"
+click message "Eliminación incompleta" $IDYES
+check "standard user, Sí: this copy ends" ended "$first"
+again=
+for _ in $(seq 150); do again=$(program_pids); [ -n "$again" ] && break; sleep 0.2; done
+check "standard user, Sí: a new copy starts through runas" bash -c "[ -n '$again' ] && [ '$again' != '$first' ]"
+check "standard user, Sí: its window shown" shown
+kill $again 2>/dev/null
+check "standard user, Sí: that copy ended by the test" wait_gone
+removal consent
+
+# -- the run at logon as a standard user: it removes what such a user may, cannot remove
+# the machine's Run value, and offers to run as administrator; No leaves the Run value
+# and the flag for the next logon
+echo "stand-in for the worm's file" > "$WORM"
+for view in /reg:64 /reg:32; do wine reg delete "$RUN_HKLM" /v TrayX /f $view >/dev/null 2>&1; done
+wine reg add "$RUN_HKCU" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f >/dev/null
+plant_restart_state
+check "logon as a standard user: started with the filtered token" limited "$PROGRAM"
+check "logon as a standard user: offers to run as administrator" is "$(message "Eliminación incompleta")" "$OFFER_SECOND"
+check "logon as a standard user: the main window never shown" bash -c "! xdotool search --onlyvisible --name '^$TITLE\$' >/dev/null"
+click message "Eliminación incompleta" $IDNO
+check "logon as a standard user, No: the program ends" wait_gone
+check "logon as a standard user: the user's TrayX gone" absent "$RUN_HKCU" TrayX
+check "logon as a standard user: the machine's Run value stays" has_value "$RUN_HKLM" "Zelvy Remover"
+check "logon as a standard user: the flag stays 1" is "$(flag)" 1
+check "standard user: access lists put back as found" restore_dacls
+
+# -- with a full token, a copy of the worm that writes its "TrayX" back as soon as it
+# goes: the first phase ends it before it deletes and checks "TrayX", and has Windows
+# delete its file at the restart; the file goes even when the run after the restart
+# never comes (its Run value removed here before the restart)
+wine reg delete "$SETTINGS" /f >/dev/null 2>&1
+plant_traces
+cp "$PROBE" "$WORM"
+wine 'C:\windows\winppr32.exe' rewrite > "$BUILD/rewrite.out" 2>/dev/null & worm=$!
+check "live worm: running" timeout 60 bash -c "until grep -q running '$BUILD/rewrite.out'; do sleep 0.2; done"
+wine "$PROGRAM" >/dev/null 2>&1 & first=$!
+check "live worm: window shown" shown
+focus_main
+xdotool key alt+c
+check "live worm: the first phase completes" is "$(message "Virus eliminado")" "$BEGUN"
+check "live worm: ended by the first phase" ended "$worm"
+check "live worm: no TrayX anywhere" no_trayx
+check "live worm: its file left for now" [ -e "$WORM" ]
+check "live worm: its file's deletion pending" test -n "$(pending)"
+wine reg delete "$RUN_HKLM" /v 'Zelvy Remover' /f >/dev/null
+start_bystander
+click message "Virus eliminado" $IDOK
+check "live worm: the restart ends the session" session_ended $first
+for _ in $(seq 150); do [ -e "$WORM" ] || break; sleep 0.2; done
+check "live worm: its file deleted at the restart" [ ! -e "$WORM" ]
+wine reg delete "$SETTINGS" /f >/dev/null 2>&1
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

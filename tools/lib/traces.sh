@@ -78,14 +78,15 @@ print_state() {
 
 # Zombies left by Wine's session end do not count.
 alive() { local state; state=$(ps -o stat= -p "$1") && [[ $state != Z* ]]; }
-# A tarquelin.exe of this prefix: another run's, in another clone, is not ours.
-running() {
+# The processes of tarquelin.exe in this prefix: another run's, in another clone, are not ours.
+program_pids() {
     local pid
     for pid in $(pgrep -r R,S,D,T -f 'tarquelin\.exe' || true); do
-        tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+        tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
     done
-    return 1
+    return 0
 }
+running() { [ -n "$(program_pids)" ]; }
 ended() { for _ in $(seq 150); do alive "$1" || return 0; sleep 0.2; done; return 1; }
 shown() { wine "$PROBE" window "$TITLE" >/dev/null 2>&1; }  # the main window, within a minute
 # The state the first phase leaves for the run after the restart: flag "1", Run value.
@@ -93,6 +94,9 @@ plant_restart_state() {
     wine reg add "$SETTINGS\\BOOTED" /v Value /d 1 /f >/dev/null
     wine reg add "$RUN_HKLM" /v 'Zelvy Remover' /d "\"$PROGRAM\"" /f >/dev/null
 }
+# Starts the Windows program $1 with a standard user's filtered token, as a double click
+# or a logon does under User Account Control.
+limited() { wine "$PROBE" limited "$1" > "$BUILD/limited.out" 2>/dev/null && grep -q started "$BUILD/limited.out"; }
 wait_gone() { for _ in $(seq 300); do running || return 0; sleep 0.2; done; return 1; }
 wait_running() { for _ in $(seq 300); do running && return 0; sleep 0.2; done; return 1; }
 
