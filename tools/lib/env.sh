@@ -71,21 +71,25 @@ build() {  # build [FOLDER [TARGET]]
 
 # A fresh prefix for every run, with Tahoma installed, Wine drawing its own
 # Windows-style frames (there is no window manager on Xvfb) and the scale $DPI.
-# Under qemu, creating a prefix sometimes never finishes: bounded, and begun again.
+# Under qemu, creating a prefix sometimes never finishes (a step of wineboot hangs,
+# seen both before and after the settings below): each wait is bounded, and the whole
+# creation begun again.
 make_prefix() {
     local try
     for try in 1 2 3; do
         wineserver -k 2>/dev/null || true
         rm -rf "$WINEPREFIX"
-        timeout 300 wine wineboot -i >/dev/null 2>&1 && timeout 300 wineserver -w && break
+        if timeout 300 wine wineboot -i >/dev/null 2>&1 && timeout 300 wineserver -w && settle_prefix; then return 0; fi
         echo "the prefix was not made in time (try $try of 3)" >&2
-        [ "$try" -lt 3 ] || return 1
     done
+    return 1
+}
+settle_prefix() {
     # Marlett draws the caption buttons Wine paints itself.
-    cp /usr/share/wine/fonts/tahoma*.ttf /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+    cp /usr/share/wine/fonts/tahoma*.ttf /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" &&
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 &&
     # The display scale, as Windows' display settings set it: 96 dots per inch is 100 %.
-    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "${DPI:-96}" /f >/dev/null 2>&1
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "${DPI:-96}" /f >/dev/null 2>&1 &&
     timeout 300 wineserver -w
 }
 
