@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "runtime/app.h"
 #include "system/api.h"
 #include "window/frmMain.h"
 #include "workflow/Removal.h"
@@ -33,7 +34,7 @@ void __verbose_terminate_handler() { std::abort(); }
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     RestrictDllSearch();
-    workflow::Removal handlers;
+    workflow::Removal handlers(runtime::app::OpenImage());
     window::frmMain form(instance, handlers);
     return window::RunMessageLoop(form);
 }

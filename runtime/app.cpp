@@ -28,6 +28,12 @@ std::wstring Path()
     return dir;
 }
 
+UniqueHandle OpenImage()
+{
+    return UniqueHandle(
+        CreateFileW(ModuleFileName().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
 std::wstring ExeName()
 {
     std::wstring file = ModuleFileName();

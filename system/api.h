@@ -8,7 +8,8 @@ namespace sys {
 
 // The Windows calls of this layer that a test cannot make for real (they restart
 // the machine, open a browser or an elevation prompt, answer from the one Windows
-// directory there is, or, under Wine, report every process as elevated).
+// directory or Program Files folder there is, or, under Wine, report every process
+// as elevated).
 // The program's own build fills the table with Windows' own functions.
 struct Api {
     HANDLE(WINAPI* GetCurrentProcess)();
@@ -20,6 +21,7 @@ struct Api {
     HINSTANCE(WINAPI* ShellExecuteA)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
     BOOL(WINAPI* ShellExecuteExW)(SHELLEXECUTEINFOW*);
     BOOL(WINAPI* GetTokenInformation)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
+    HRESULT(WINAPI* SHGetFolderPathW)(HWND, int, HANDLE, DWORD, LPWSTR);
 };
 
 Api& api();

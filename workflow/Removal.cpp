@@ -11,6 +11,7 @@
 #include "runtime/settings.h"
 #include "system/basRegistry.h"
 #include "system/clsExitWindows.h"
+#include "system/modInstall.h"
 #include "system/modWorld.h"
 
 namespace workflow {
@@ -146,14 +147,23 @@ bool Unregister(const std::wstring& command)
 
 bool FlagIs(const wchar_t* value) { return runtime::GetSetting(app::Title, FlagSection, FlagKey) == value; }
 
-// Asks QUESTION and, on Yes, starts the program again as administrator. True once the
-// new instance has started.
-bool OfferAdministrator(window::frmMain& form, const wchar_t* question)
+// Asks QUESTION and, on Yes, starts PROGRAM again as administrator. True once the new
+// instance has started.
+bool OfferAdministrator(window::frmMain& form, const wchar_t* question, const std::wstring& program)
 {
     if (runtime::MsgBox(question, MB_ICONEXCLAMATION | MB_YESNO, kIncomplete) != IDYES) return false;
     // The run after the restart has no window to own the prompt, and makes none for it.
     HWND owner = form.Hidden() ? nullptr : form.hWnd();
-    return modWorld::RunAsAdministrator(owner, OwnExecutable(), app::Path());
+    return modWorld::RunAsAdministrator(owner, program, program.substr(0, program.find_last_of(L'\\')));
+}
+
+// What Windows starts at logon: the copy under Program Files where there is one, which
+// only administrators may change; else this file.
+std::wstring Registrable()
+{
+    std::wstring copy;
+    Resume([&] { copy = modInstall::CopyPath(); });
+    return !copy.empty() && !FileAbsent(copy) ? copy : OwnExecutable();
 }
 
 void TellRestartNeeded()
@@ -172,6 +182,24 @@ bool RestartRefused()
     if (!status.refused) return false;
     TellRestartNeeded();
     return true;
+}
+
+// A first phase that did not complete: the offer to run as administrator, which may
+// help, or what failed. UNREGISTERED: no Run value of this press is left.
+void Refuse(window::frmMain& form, const wchar_t* failed, bool unregistered)
+{
+    if (!modWorld::Elevated()) {
+        if (OfferAdministrator(form, L"No se ha podido completar la primera fase de la eliminación: puede que este "
+                                     L"programa necesite permisos de administrador. ¿Desea ejecutarlo ahora como "
+                                     L"administrador?",
+                               OwnExecutable())) {
+            form.Unload();
+            runtime::End();
+        }
+    } else {
+        runtime::MsgBox(unregistered ? std::wstring(failed) : std::wstring(failed) + L"\n" + kNotUnregistered,
+                        MB_ICONEXCLAMATION, kIncomplete);
+    }
 }
 
 }  // namespace
@@ -218,6 +246,14 @@ void Removal::Complete(window::frmMain& form)
     }
 
     if (!failed) {
+        // The copy has done its work: Windows deletes it, and the folder made for it, at
+        // the next restart. A copy the user installed there is not the program's to delete.
+        Resume([] {
+            modInstall::UndoAtRestart({runtime::GetSetting(app::Title, FlagSection, CopyKey),
+                                       runtime::GetSetting(app::Title, FlagSection, CopyFolderKey)});
+            runtime::SaveSetting(app::Title, FlagSection, CopyKey, L"");
+            runtime::SaveSetting(app::Title, FlagSection, CopyFolderKey, L"");
+        });
         Resume([&] {
             runtime::MsgBox(L"Virus eliminado por completo. No olvide visitar nuestra web donde encontrará otros "
                             L"productos de su utilidad.",
@@ -225,8 +261,10 @@ void Removal::Complete(window::frmMain& form)
         });
     } else if (!elevated) {
         Resume([&] {
-            OfferAdministrator(form, L"No se ha podido completar la eliminación del virus. ¿Desea ejecutar ahora este "
-                                     L"programa como administrador para terminarla?");
+            OfferAdministrator(form,
+                               L"No se ha podido completar la eliminación del virus. ¿Desea ejecutar ahora este "
+                               L"programa como administrador para terminarla?",
+                               Registrable());
         });
     } else if (failed == kFileNotDeleted && !file.empty() &&
                MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
@@ -259,10 +297,21 @@ void Removal::cmdBegin_Click(window::frmMain& form)
     // check, or before the restart.
     const std::wstring file = WormFilePath();
     if (!file.empty()) Resume([&] { modWorld::EndProcesses(file); });
+    // What starts at every logon, for every account, is a copy that only administrators
+    // may change: the file the user started (in Downloads, on a stick) anything the user
+    // runs could replace, and a stick pulled out would leave the second phase undone.
+    const std::wstring copy = modInstall::CopyPath();
+    std::optional<modInstall::Made> made;
+    if (!copy.empty()) Resume([&] { made = modInstall::Install(image_.get(), copy); });
+    if (!made) {
+        Refuse(form, kNotRegistered, true);
+        return;
+    }
     // Windows reads the Run value back through the ANSI code page: a path that does not
     // survive that would start another program, or none, at every logon.
-    const std::optional<std::wstring> executable = runtime::AnsiPath(OwnExecutable());
+    const std::optional<std::wstring> executable = runtime::AnsiPath(copy);
     if (!executable) {
+        modInstall::Undo(*made);
         runtime::MsgBox(L"El nombre de la carpeta desde la que se ha ejecutado este programa contiene caracteres que "
                         L"no se pueden registrar para el inicio de Windows. Copie el programa a una carpeta con un "
                         L"nombre sencillo, por ejemplo C:\\, y ejecútelo desde allí.",
@@ -283,23 +332,19 @@ void Removal::cmdBegin_Click(window::frmMain& form)
     // would close the user's programs for nothing, and the worm would start again.
     const wchar_t* failed = !Registered(quoted) ? kNotRegistered : !TrayXGone() ? kTrayXNotDeleted : nullptr;
     if (!failed) {
-        Resume([] { runtime::SaveSetting(app::Title, FlagSection, FlagKey, L"1"); });
+        Resume([&] {
+            // A copy found in place (installed there, or made by an earlier press) keeps its record.
+            if (!made->file.empty()) runtime::SaveSetting(app::Title, FlagSection, CopyKey, made->file);
+            if (!made->folder.empty()) runtime::SaveSetting(app::Title, FlagSection, CopyFolderKey, made->folder);
+            runtime::SaveSetting(app::Title, FlagSection, FlagKey, L"1");
+        });
         if (!Seen([] { return FlagIs(L"1"); })) failed = kStateNotSaved;
     }
     if (failed) {
         // Left behind, the Run value would open this window at every logon of every user.
         const bool unregistered = Seen([&] { return Unregister(quoted); });
-        if (!modWorld::Elevated()) {
-            if (OfferAdministrator(form, L"No se ha podido completar la primera fase de la eliminación: puede que este "
-                                         L"programa necesite permisos de administrador. ¿Desea ejecutarlo ahora como "
-                                         L"administrador?")) {
-                form.Unload();
-                runtime::End();
-            }
-        } else {
-            runtime::MsgBox(unregistered ? std::wstring(failed) : std::wstring(failed) + L"\n" + kNotUnregistered,
-                            MB_ICONEXCLAMATION, kIncomplete);
-        }
+        modInstall::Undo(*made);
+        Refuse(form, failed, unregistered);
         return;
     }
     // The file stays for the run after the restart to delete, but that run may lack

@@ -1,4 +1,7 @@
 #pragma once
+#include <utility>
+
+#include "runtime/handles.h"
 #include "window/frmMain.h"
 
 namespace workflow {
@@ -12,6 +15,9 @@ inline constexpr wchar_t WormRunValue[] = L"TrayX";
 inline constexpr wchar_t WormFile[] = L"winppr32.exe";
 inline constexpr wchar_t FlagSection[] = L"BOOTED";
 inline constexpr wchar_t FlagKey[] = L"Value";
+// Beside the flag, what the first phase made under Program Files, for the second to delete.
+inline constexpr wchar_t CopyKey[] = L"Copy";
+inline constexpr wchar_t CopyFolderKey[] = L"Folder";
 inline constexpr wchar_t HomePage[] = L"http://www.kestrova.example/";
 
 // The handlers of the main window, which carry the two runs of the removal: the
@@ -19,6 +25,9 @@ inline constexpr wchar_t HomePage[] = L"http://www.kestrova.example/";
 // values and restarts Windows; the second, started at logon, deletes the worm's file.
 class Removal final : public window::frmMainEvents {
 public:
+    // IMAGE: the program's own file, held open since the start (runtime::app::OpenImage).
+    explicit Removal(runtime::UniqueHandle image) : image_(std::move(image)) {}
+
     void Form_Load(window::frmMain& form) override;
     void cmdBegin_Click(window::frmMain& form) override;
     void cmdExit_Click(window::frmMain& form) override;
@@ -28,6 +37,7 @@ public:
 private:
     void Complete(window::frmMain& form);
 
+    runtime::UniqueHandle image_;
     bool restartAsked_ = false;  // Windows has taken this program's request to restart
 };
 

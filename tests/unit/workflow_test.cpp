@@ -53,6 +53,42 @@ BOOL WINAPI RecordShellEx(SHELLEXECUTEINFOW* info)
 }
 UINT WINAPI NoWindowsDirectory(LPSTR, UINT) { return 0; }
 
+// A Program Files folder of the tests' own, so that the copies they make never mix
+// with a real installation.
+std::wstring ProgramFiles()
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return runtime::JoinPath(temp, L"tarquelin-programs");
+}
+HRESULT WINAPI ScratchProgramFiles(HWND, int, HANDLE, DWORD, LPWSTR path)
+{
+    CreateDirectoryW(ProgramFiles().c_str(), nullptr);
+    lstrcpynW(path, ProgramFiles().c_str(), MAX_PATH);
+    return S_OK;
+}
+const std::wstring kCopyFolder = ProgramFiles() + L"\\Kestrova Zelvy Remover";
+const std::wstring kCopy = kCopyFolder + L"\\tarquelin.exe";
+
+std::string Bytes(const std::wstring& path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read) bytes.append(buffer, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+std::wstring Self()
+{
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    return exe;
+}
+
 std::optional<std::wstring> Text(HKEY root, const std::wstring& key, const std::wstring& name)
 {
     DWORD type;
@@ -94,13 +130,13 @@ bool WormPresent() { return GetFileAttributesW(WormPath().c_str()) != INVALID_FI
 
 const std::wstring kSessionManager = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
-// Whether Windows has been asked to delete the worm's file at the next restart.
-bool DeletionPending()
+// Whether Windows has been asked to delete FILE at the next restart (by default the worm's).
+bool DeletionPending(const std::wstring& file = L"\\winppr32.exe")
 {
     DWORD type;
     std::string bytes;
     return test::ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations", type, bytes) &&
-           bytes.find("winppr32.exe") != std::string::npos;
+           bytes.find(runtime::ToAnsi(file)) != std::string::npos;
 }
 
 class Workflow : public testing::Test {
@@ -117,6 +153,10 @@ protected:
         sys::api().ExitWindowsEx = RecordExit;
         sys::api().ShellExecuteA = RecordShell;
         sys::api().ShellExecuteExW = RecordShellEx;
+        sys::api().SHGetFolderPathW = ScratchProgramFiles;
+        DeleteFileW(kCopy.c_str());
+        DeleteFileW(kCopyFolder.c_str());
+        RemoveDirectoryW(kCopyFolder.c_str());
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Kestrova Zelvy Remover");
         Remove(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover");
         SetFileAttributesW(WormPath().c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -172,7 +212,7 @@ protected:
 
     test::ApiOverride restore;
     test::RecordingDesktop desktop;
-    Removal handlers;
+    Removal handlers{runtime::app::OpenImage()};
     std::optional<window::frmMain> form;
 };
 
@@ -209,9 +249,11 @@ TEST_F(Workflow, BeginRegistersTheProgramDeletesTrayXAndRestarts)
     window::frmMain& f = Start();
     for (int press = 1; press <= 2; ++press) {  // a second press, as when the restart was refused
         Begin(f);
-        wchar_t exe[MAX_PATH];
-        GetModuleFileNameW(nullptr, exe, MAX_PATH);
-        EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"" + std::wstring(exe) + L"\"");
+        // What starts at logon is a copy under Program Files, byte for byte this program.
+        EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"" + kCopy + L"\"");
+        EXPECT_EQ(Bytes(kCopy), Bytes(Self()));
+        EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Copy"), kCopy);  // made by the first press
+        EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Folder"), kCopyFolder);
         EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"TrayX"));
         EXPECT_FALSE(Text(HKEY_CURRENT_USER, kRun, L"TrayX"));
         EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Other"), L"keep me");
@@ -268,6 +310,57 @@ TEST_F(Workflow, BeginEndsARunningWormFirstAndHasItsFileDeletedAtTheRestart)
     EXPECT_FALSE(DeletionPending());
     EXPECT_EQ(Titles().back(), L"Virus eliminado");
     EXPECT_EQ(exitRequests, std::vector<UINT>(2, 7u));
+}
+
+TEST_F(Workflow, ACopyThatCannotBeMadeFailsTheFirstPhaseAndOneInstalledThereIsKept)
+{
+    // A file where the copy's folder belongs: no copy, and nothing else of the press.
+    PlantWorm();
+    CreateDirectoryW(ProgramFiles().c_str(), nullptr);
+    CloseHandle(CreateFileW(kCopyFolder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    window::frmMain& f = Start();
+    for (DWORD elevated : {0u, 1u}) {
+        elevatedToken = elevated;
+        desktop.answer = IDNO;
+        desktop.messages.clear();
+        Begin(f);
+        ASSERT_EQ(desktop.messages.size(), 1u);
+        EXPECT_EQ(desktop.messages[0].text,
+                  elevated ? L"No se ha podido registrar este programa para el próximo inicio de Windows."
+                           : L"No se ha podido completar la primera fase de la eliminación: puede que este programa "
+                             L"necesite permisos de administrador. ¿Desea ejecutarlo ahora como administrador?");
+        EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
+        EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
+        EXPECT_FALSE(DeletionPending());
+        EXPECT_TRUE(exitRequests.empty());
+    }
+    DeleteFileW(kCopyFolder.c_str());
+
+    // The user installed the program there and started another copy of it: the one
+    // there is registered, and the removal leaves it where it was.
+    CreateDirectoryW(kCopyFolder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(Self().c_str(), kCopy.c_str(), FALSE));
+    Begin(f);
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"" + kCopy + L"\"");
+    EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Copy"));
+    form.reset();
+    Start();  // the run after the restart
+    EXPECT_EQ(Titles().back(), L"Eliminación completada.");
+    EXPECT_FALSE(DeletionPending(kCopy));
+    EXPECT_NE(GetFileAttributesW(kCopy.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Workflow, TheCopyMadeForTheRemovalGoesAtTheRestartAfterIt)
+{
+    PlantWorm();
+    Begin(Start());
+    ASSERT_EQ(Titles(), std::vector<std::wstring>{L"Virus eliminado"});
+    form.reset();
+    Start();  // the run after the restart
+    EXPECT_EQ(Titles().back(), L"Eliminación completada.");
+    EXPECT_TRUE(DeletionPending(kCopy));
+    EXPECT_TRUE(DeletionPending(kCopyFolder + std::wstring(1, L'\0')));  // the folder too, named on its own
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Copy"), L"");
 }
 
 TEST_F(Workflow, ARestartThatDoesNotHappenIsReported)
@@ -341,6 +434,8 @@ TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministr
     EXPECT_TRUE(exitRequests.empty());
     EXPECT_TRUE(elevations.empty());
     EXPECT_TRUE(IsWindowVisible(f.hWnd()));
+    // The copy made for the Run value is gone again, and its folder with it.
+    EXPECT_EQ(GetFileAttributesW(kCopyFolder.c_str()), INVALID_FILE_ATTRIBUTES);
 
     // Yes, but the user declines the elevation prompt: the window stays.
     desktop.answer = IDYES;
@@ -353,10 +448,8 @@ TEST_F(Workflow, BeginWithoutWriteAccessToTheMachineRunKeyOffersToRunAsAdministr
     elevationStarts = TRUE;
     Begin(f);
     ASSERT_EQ(elevations.size(), 2u);
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
     EXPECT_EQ(elevations[1].verb, L"runas");
-    EXPECT_EQ(elevations[1].file, exe);
+    EXPECT_EQ(elevations[1].file, Self());
     EXPECT_EQ(elevations[1].parameters, L"(none)");
     EXPECT_EQ(elevations[1].folder, runtime::app::Path());
     EXPECT_EQ(desktop.ends, 1);
