@@ -10,6 +10,7 @@
 //   probe limited EXE               starts EXE with the filtered token that Windows gives a
 //                                   standard user's double click (Administrators deny-only)
 //   probe rewrite                   a live worm: writes the user's "TrayX" back whenever it goes
+//   probe restart                   restarts Windows as the program does
 // Waits up to 60 seconds for a window; exits 1 when it never comes.
 #include <windows.h>
 #include <sddl.h>
@@ -136,6 +137,7 @@ int wmain(int argc, wchar_t** argv)
     if (what == L"protect" && argc == 4) return Protect(argv[2], argv[3]);
     if (what == L"limited" && argc == 3) return Limited(argv[2]);
     if (what == L"rewrite" && argc == 2) return Rewrite();
+    if (what == L"restart" && argc == 2) return ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0) ? 0 : 1;
     if (what == L"point" && argc == 5) {
         HWND control = nullptr;
         if (HWND hwnd = FindVisible(argv[2], argv[3])) control = GetDlgItem(hwnd, _wtoi(argv[4]));

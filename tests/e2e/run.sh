@@ -17,12 +17,9 @@ check() {  # check NAME COMMAND...
 }
 is() { [ "$1" = "$2" ]; }
 absent() { ! has_value "$@"; }
+# The stand-in's mark, left when it starts in place of the program.
+STARTED_MARK=tarquelin.exe.started
 own_value() { { wine reg query "$RUN_HKLM" /v 'Zelvy Remover' 2>/dev/null || true; } | tr -d '\r' | sed -n 's/^ *Zelvy Remover *REG_SZ *//p'; }
-# The Run value is one quoted path, of a file that exists.
-own_value_runs_a_file() {
-    local value; value=$(own_value)
-    [[ $value =~ ^\"([^\"]+)\"$ ]] && [ -f "$(winepath -u "${BASH_REMATCH[1]}" 2>/dev/null)" ]
-}
 snapshot() { export_key "$RUN_HKLM"; export_key "$RUN_HKCU"; export_key "$SETTINGS"; }
 # The next message box TITLE once the one that showed OLD has gone.
 next_message() {
@@ -77,10 +74,13 @@ session_ended() {  # the program PID and the bystander were both ended by the re
 }
 
 # -- the whole removal, across the forced restart, by keyboard and by mouse, from the
-# program's folder PROGRAM
+# program's folder PROGRAM (PROGRAM_FILE on Linux); the file started there is replaced
+# before the restart by a stand-in that marks its start, and must never run
 removal() {  # removal key|mouse
     local by=$1 first
     wine reg delete "$SETTINGS" /f >/dev/null 2>&1 || true
+    cp "$BUILD/tarquelin.exe" "$PROGRAM_FILE"
+    rm -f "$(dirname "$PROGRAM_FILE")/$STARTED_MARK"
     plant_traces
     local others; others=$(other_values)
     wine "$PROGRAM" >/dev/null 2>&1 & first=$!
@@ -88,9 +88,12 @@ removal() {  # removal key|mouse
     focus_main
     press "$by" window "$TITLE" 102 alt+c
     check "$by: first phase's message" is "$(message "Virus eliminado")" "$BEGUN"
-    check "$by: own Run value written, a quoted path of the program" own_value_runs_a_file
+    check "$by: own Run value, the quoted path of the copy under Program Files" is "$(own_value)" "\"$COPY\""
+    check "$by: the copy is the build, byte for byte" cmp -s "$COPY_DIR/tarquelin.exe" "$BUILD/tarquelin.exe"
     check "$by: every TrayX gone" no_trayx
     check "$by: flag set to 1" is "$(flag)" 1
+    # What the user started is replaced, as a running program can be renamed away.
+    cp "$BUILD/tests/stray.exe" "$PROGRAM_FILE.new" && mv -f "$PROGRAM_FILE.new" "$PROGRAM_FILE"
     start_bystander
     timeout 30 import -window root "$SHOTS/restart-$by.png"
     press "$by" message "Virus eliminado" 1 Return
@@ -106,6 +109,12 @@ removal() {  # removal key|mouse
     check "$by: own Run value removed" absent "$RUN_HKLM" "Zelvy Remover"
     check "$by: flag cleared to 0" is "$(flag)" 0
     check "$by: other start-up values unchanged" is "$(other_values)" "$others"
+    check "$by: the file first started never ran again" [ ! -e "$(dirname "$PROGRAM_FILE")/$STARTED_MARK" ]
+    check "$by: the copy stays until the next restart" [ -e "$COPY_DIR/tarquelin.exe" ]
+    restart
+    for _ in $(seq 300); do [ -e "$COPY_DIR" ] || break; sleep 0.2; done
+    check "$by: after one more restart the copy and its folder are gone" [ ! -e "$COPY_DIR" ]
+    cp "$BUILD/tarquelin.exe" "$PROGRAM_FILE"
 }
 
 # Twips of the stored layout to pixels at the prefix's DPI, rounded as MulDiv does.
@@ -207,10 +216,10 @@ mkdir -p "$ODD_DIR"
 cp "$BUILD/tarquelin.exe" "$ODD_DIR/"
 cp "$BUILD/tests/stray.exe" "$ODD_DIR/../x.exe"
 rm -f "$ODD_DIR/../x.exe.started"
-saved=$PROGRAM
-PROGRAM='C:\users\Public\Descargas\x＂ y\tarquelin.exe'
+saved=$PROGRAM saved_file=$PROGRAM_FILE
+PROGRAM='C:\users\Public\Descargas\x＂ y\tarquelin.exe' PROGRAM_FILE="$ODD_DIR/tarquelin.exe"
 removal odd-folder
-PROGRAM=$saved
+PROGRAM=$saved PROGRAM_FILE=$saved_file
 check "odd-folder: no other program was started" [ ! -e "$ODD_DIR/../x.exe.started" ]
 
 # -- the worm's file held open at logon by a program that is not the worm, which the
@@ -292,6 +301,25 @@ kill "$BYSTANDER" 2>/dev/null
 check "read-only: access list restored" restore_dacls
 check "read-only: other start-up values unchanged" is "$(other_values)" "$others"
 
+
+# -- where the copy's folder belongs, a link to a folder that users may write (Wine shows
+# a Linux symbolic link as a reparse point): refused, and nothing written through it
+wine reg delete "$SETTINGS" /f >/dev/null 2>&1
+plant_traces
+ELSEWHERE=$WINEPREFIX/drive_c/users/Public/elsewhere
+rm -rf "$COPY_DIR" "$ELSEWHERE"; mkdir -p "$ELSEWHERE"; ln -s "$ELSEWHERE" "$COPY_DIR"
+wine "$PROGRAM" >/dev/null 2>&1 &
+check "reparse point: window shown" shown
+focus_main
+xdotool key alt+c
+check "reparse point: refused, said what could not be done" is "$(message "Eliminación incompleta")" "$NOT_REGISTERED"
+click message "Eliminación incompleta" $IDOK
+check "reparse point: nothing written through it" [ -z "$(ls -A "$ELSEWHERE")" ]
+check "reparse point: no own Run value, no flag" bash -c "! wine reg query '$RUN_HKLM' /v 'Zelvy Remover' >/dev/null 2>&1 && [ -z '$(flag)' ]"
+focus_main
+xdotool key alt+s
+check "reparse point: exit" wait_gone
+rm -f "$COPY_DIR"; rm -rf "$ELSEWHERE"
 
 # -- a standard user, as Vista to 11 start a double-clicked program and the Run values at
 # logon: with the filtered token, under Windows' own access lists (users may read the

@@ -7,11 +7,19 @@ SETTINGS='HKLM\Software\Kestrova Zelvy Remover'
 TITLE='Kestrova Zelvy Remover'
 WORM=$WINEPREFIX/drive_c/windows/winppr32.exe
 PROBE=$BUILD/tests/probe.exe
-# Installed under a path with spaces, as a user would have it: the Run value must be quoted.
-PROGRAM='C:\Program Files\Kestrova Zelvy Remover\tarquelin.exe'
-PROGRAM_DIR="$WINEPREFIX/drive_c/Program Files/Kestrova Zelvy Remover"
+# Started from the user's own Downloads folder, as a user would have it.
+PROGRAM="C:\\users\\$(id -un)\\Downloads\\tarquelin.exe"
+PROGRAM_DIR=$WINEPREFIX/drive_c/users/$(id -un)/Downloads
+PROGRAM_FILE=$PROGRAM_DIR/tarquelin.exe
+# What the first phase registers: its copy under the Program Files folder that a 32-bit
+# program sees, with spaces in its path (the Run value must be quoted).
+if [ "${WINEARCH:-}" = win64 ]; then PROGRAM_FILES='Program Files (x86)'; else PROGRAM_FILES='Program Files'; fi
+COPY="C:\\$PROGRAM_FILES\\Kestrova Zelvy Remover\\tarquelin.exe"
+COPY_DIR="$WINEPREFIX/drive_c/$PROGRAM_FILES/Kestrova Zelvy Remover"
 
 install_program() {
+    # Wine may link the folder to the Linux user's own: this one stays in the prefix.
+    [ ! -L "$PROGRAM_DIR" ] || rm "$PROGRAM_DIR"
     mkdir -p "$PROGRAM_DIR"
     cp "$BUILD/tarquelin.exe" "$PROGRAM_DIR/"
 }
@@ -72,6 +80,12 @@ print_state() {
     if [ "${WINEARCH:-}" = win64 ]; then echo "  machine Run key, 64-bit view:"; show_values "$RUN_HKLM" /reg:64; fi
     echo "  user Run key:"; show_values "$RUN_HKCU"
     if [ -e "$WORM" ]; then echo "  C:\\windows\\winppr32.exe: present"; else echo "  C:\\windows\\winppr32.exe: absent"; fi
+    local copy=absent pending
+    [ ! -e "$COPY_DIR/tarquelin.exe" ] || copy=present
+    pending=$({ wine reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations \
+               2>/dev/null || true; } | grep -c 'Kestrova Zelvy Remover' || true)
+    [ "$pending" = 0 ] || copy="$copy, deleted at the next restart"
+    echo "  $COPY: $copy"
     local value; value=$(flag)
     echo "  restart flag: ${value:-(not set)}"
 }
@@ -121,3 +135,7 @@ shoot() {
     xid=$(xdotool search --onlyvisible --name "^$1\$" | tail -1)
     [ -n "$xid" ] && import -window "$xid" "$2"
 }
+
+# Restarts Windows as the program does (Wine: every process ended, the deletions
+# pending at the restart carried out, then a logon).
+restart() { wine "$PROBE" restart >/dev/null 2>&1 & }
