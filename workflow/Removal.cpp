@@ -11,7 +11,9 @@
 #include "runtime/settings.h"
 #include "system/basRegistry.h"
 #include "system/clsExitWindows.h"
+#include "system/modElevation.h"
 #include "system/modInstall.h"
+#include "system/modProcesses.h"
 #include "system/modWorld.h"
 
 namespace workflow {
@@ -108,7 +110,7 @@ bool TrayXGone()
 bool WormNowhere()
 {
     const std::wstring file = WormFilePath();
-    return TrayXGone() && !file.empty() && FileAbsent(file) && !modWorld::Running(file);
+    return TrayXGone() && !file.empty() && FileAbsent(file) && !modProcesses::Running(file);
 }
 
 // The status of reading the own Run value; HOLDS tells whether it is COMMAND.
@@ -154,7 +156,7 @@ bool OfferAdministrator(window::frmMain& form, const wchar_t* question, const st
     if (runtime::MsgBox(question, MB_ICONEXCLAMATION | MB_YESNO, kIncomplete) != IDYES) return false;
     // The run after the restart has no window to own the prompt, and makes none for it.
     HWND owner = form.Hidden() ? nullptr : form.hWnd();
-    return modWorld::RunAsAdministrator(owner, program, program.substr(0, program.find_last_of(L'\\')));
+    return modElevation::RunAsAdministrator(owner, program, program.substr(0, program.find_last_of(L'\\')));
 }
 
 // What Windows starts at logon: the copy under Program Files where there is one, which
@@ -188,7 +190,7 @@ bool RestartRefused()
 // help, or what failed. UNREGISTERED: no Run value of this press is left.
 void Refuse(window::frmMain& form, const wchar_t* failed, bool unregistered)
 {
-    if (!modWorld::Elevated()) {
+    if (!modElevation::Elevated()) {
         if (OfferAdministrator(form, L"No se ha podido completar la primera fase de la eliminación: puede que este "
                                      L"programa necesite permisos de administrador. ¿Desea ejecutarlo ahora como "
                                      L"administrador?",
@@ -218,9 +220,9 @@ void Removal::Form_Load(window::frmMain& form)
 void Removal::Complete(window::frmMain& form)
 {
     Resume([&] { form.Hide(); });
-    const bool elevated = Seen(modWorld::Elevated);
+    const bool elevated = Seen(modElevation::Elevated);
     // An administrator may then end a copy of the worm in any account's session.
-    if (elevated) Resume(modWorld::EnableDebugPrivilege);
+    if (elevated) Resume(modElevation::EnableDebugPrivilege);
     const wchar_t* failed = nullptr;
     std::wstring file;
     Resume([&] { file = WormFilePath(); });
@@ -229,7 +231,7 @@ void Removal::Complete(window::frmMain& form)
     } else {
         // A copy of the worm that runs (it wrote "TrayX" back before the restart, or
         // another account started it) holds its file.
-        Resume([&] { modWorld::EndProcesses(file); });
+        Resume([&] { modProcesses::EndProcesses(file); });
         if (!Seen([&] { return DeleteWormFile(file); })) failed = kFileNotDeleted;
     }
     if (!failed) {  // and again the start-up values that such a copy may have written
@@ -296,7 +298,7 @@ void Removal::cmdBegin_Click(window::frmMain& form)
     // A running copy of the worm would write "TrayX" back between its deletion and the
     // check, or before the restart.
     const std::wstring file = WormFilePath();
-    if (!file.empty()) Resume([&] { modWorld::EndProcesses(file); });
+    if (!file.empty()) Resume([&] { modProcesses::EndProcesses(file); });
     // What starts at every logon, for every account, is a copy that only administrators
     // may change: the file the user started (in Downloads, on a stick) anything the user
     // runs could replace, and a stick pulled out would leave the second phase undone.

@@ -7,6 +7,8 @@
 #include "runtime/app.h"
 #include "runtime/ansi.h"
 #include "runtime/files.h"
+#include "system/modElevation.h"
+#include "system/modProcesses.h"
 #include "system/modWorld.h"
 
 namespace {
@@ -148,33 +150,33 @@ TEST(Processes, OnlyTheWormsImageIsSeenAndEndedAndOnlyThroughTheHandleThatWasChe
     ASSERT_TRUE(worm.Alive() && decoy.Alive());
     std::wstring upper = worm.image;
     CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
-    EXPECT_TRUE(modWorld::Running(worm.image));
-    EXPECT_TRUE(modWorld::Running(upper));
-    EXPECT_FALSE(modWorld::Running(TempFolder(L"tarquelin-none\\winppr32.exe")));
+    EXPECT_TRUE(modProcesses::Running(worm.image));
+    EXPECT_TRUE(modProcesses::Running(upper));
+    EXPECT_FALSE(modProcesses::Running(TempFolder(L"tarquelin-none\\winppr32.exe")));
 
     // A handle that may read the path but not end the process: a new open by its id
     // would be granted more, and end it.
     HANDLE limited = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, worm.process.dwProcessId);
-    EXPECT_FALSE(modWorld::EndIfImage(limited, worm.image));
+    EXPECT_FALSE(modProcesses::EndIfImage(limited, worm.image));
     CloseHandle(limited);
     EXPECT_TRUE(worm.Alive());
-    EXPECT_FALSE(modWorld::EndIfImage(decoy.process.hProcess, worm.image));  // another image
+    EXPECT_FALSE(modProcesses::EndIfImage(decoy.process.hProcess, worm.image));  // another image
     EXPECT_TRUE(decoy.Alive());
 
-    modWorld::EndProcesses(upper);
+    modProcesses::EndProcesses(upper);
     EXPECT_FALSE(worm.Alive());
     EXPECT_TRUE(decoy.Alive());
-    EXPECT_FALSE(modWorld::Running(worm.image));
+    EXPECT_FALSE(modProcesses::Running(worm.image));
 }
 
 TEST(Processes, ElevationAndTheDebugPrivilege)
 {
     test::ApiOverride restore;
-    EXPECT_TRUE(modWorld::Elevated());  // Wine gives every process a full token
+    EXPECT_TRUE(modElevation::Elevated());  // Wine gives every process a full token
     sys::api().GetTokenInformation = NoElevationClass;
-    EXPECT_TRUE(modWorld::Elevated());  // a member of Administrators
+    EXPECT_TRUE(modElevation::Elevated());  // a member of Administrators
     sys::api().GetTokenInformation = NotElevated;
-    EXPECT_FALSE(modWorld::Elevated());
+    EXPECT_FALSE(modElevation::Elevated());
 
     HANDLE token;
     ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
@@ -183,6 +185,6 @@ TEST(Processes, ElevationAndTheDebugPrivilege)
     AdjustTokenPrivileges(token, FALSE, &off, sizeof off, nullptr, nullptr);
     CloseHandle(token);
     ASSERT_FALSE(DebugPrivilegeEnabled());
-    modWorld::EnableDebugPrivilege();
+    modElevation::EnableDebugPrivilege();
     EXPECT_TRUE(DebugPrivilegeEnabled());
 }
