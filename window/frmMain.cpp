@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "runtime/desktop.h"
 #include "runtime/errors.h"
@@ -110,6 +111,18 @@ runtime::UniqueBitmap Stretched(HBITMAP banner, SIZE size)
     DeleteDC(from);
     DeleteDC(to);
     return out;
+}
+
+// The height TEXT takes in LABEL's font when wrapped at WIDTH, as the label draws it.
+int WrappedHeight(HWND label, const wchar_t* text, int width)
+{
+    RECT r{0, 0, width, 0};
+    HDC dc = GetDC(label);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+    DrawTextW(dc, text, -1, &r, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX | DT_LEFT);
+    SelectObject(dc, old);
+    ReleaseDC(label, dc);
+    return r.bottom;
 }
 
 SIZE TextExtent(HWND control, HFONT font, const wchar_t* text)
@@ -224,6 +237,7 @@ void frmMain::LayOut(UINT dpi)
                          SWP_NOZORDER | SWP_NOACTIVATE);
         }
     }
+    FitLabels(dpi);
     windowFont_ = std::move(windowFont);
     boldFont_ = std::move(boldFont);
     linkFont_ = std::move(linkFont);
@@ -232,6 +246,37 @@ void frmMain::LayOut(UINT dpi)
     shownBanner_ = std::move(shownBanner);
     dpi_ = dpi;
     InvalidateRect(window_.get(), nullptr, TRUE);
+}
+
+// Every label shows all of its text in the font actually used, which the stored boxes
+// cannot promise: font heights are rounded at every scale, and a substitute face may be
+// wider. A label whose wrapped text needs more height gets it, and the labels below it
+// move down as much, never past the separator.
+void frmMain::FitLabels(UINT dpi)
+{
+    std::vector<const layout::Control*> column;
+    for (const layout::Control& c : layout::Controls())
+        if (c.kind == layout::Kind::Label) column.push_back(&c);
+    std::sort(column.begin(), column.end(), [](auto a, auto b) { return a->twips.top < b->twips.top; });
+    const LONG floor = layout::Bounds(*layout::Find(layout::Line1), dpi).top;
+    LONG shift = 0;
+    for (const layout::Control* c : column) {
+        HWND hwnd = GetDlgItem(window_.get(), c->id);
+        RECT r;
+        GetWindowRect(hwnd, &r);
+        MapWindowPoints(nullptr, window_.get(), reinterpret_cast<POINT*>(&r), 2);
+        OffsetRect(&r, 0, shift);
+        if (c->id != layout::Label7) {  // which is sized to its one line already
+            const LONG needed = WrappedHeight(hwnd, c->caption, r.right - r.left);
+            if (needed > r.bottom - r.top) {
+                shift += needed - (r.bottom - r.top);
+                r.bottom = r.top + needed;
+            }
+        }
+        r.bottom = std::min(r.bottom, floor);
+        r.top = std::min(r.top, r.bottom);
+        SetWindowPos(hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
 }
 
 bool frmMain::PreTranslate(MSG& msg) { return Window() && IsDialogMessageW(Window(), &msg); }

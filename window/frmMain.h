@@ -53,6 +53,7 @@ private:
     LRESULT Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
     void LayOut(UINT dpi);
+    void FitLabels(UINT dpi);
     void FreeResources();
     void Command(int id, int code);
 

@@ -11,6 +11,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "unit_tests: refusing to run outside Wine: the tests change this machine's registry\n");
         return 2;
     }
+    // Unbuffered, so that what a failing run printed survives a crash (under qemu a run
+    // with a failure can end in a segmentation fault before its buffers are written).
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
