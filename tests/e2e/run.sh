@@ -149,6 +149,21 @@ if [ "$only" = removal ]; then
     focus_main
     xdotool key alt+s
     check "$DPI DPI: exit" wait_gone
+    # And at 200 %, on the same screen: a new process takes the scale from the registry.
+    if [ "$DPI" = 144 ]; then
+        wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f >/dev/null 2>&1
+        DPI=192
+        wine "$PROGRAM" >/dev/null 2>&1 &
+        check "$DPI DPI: window shown" shown
+        check "$DPI DPI: window scaled and on the screen" window_scaled
+        sleep 1
+        shoot "$TITLE" "$SHOTS/window-$DPI.png" && echo "screenshot: $SHOTS/window-$DPI.png"
+        focus_main
+        xdotool key alt+s
+        check "$DPI DPI: exit" wait_gone
+        DPI=144
+        wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+    fi
     removal key
     echo "$passed passed, $failed failed"
     [ "$failed" -eq 0 ]
