@@ -375,6 +375,7 @@ check "standard user, No: the window stays" shown
 check "standard user, No: no own Run value" absent "$RUN_HKLM" "Zelvy Remover"
 check "standard user, No: no flag" is "$(flag)" ""
 check "standard user, No: no pending deletion" is "$(pending)" "$pending_before"
+check "standard user, No: no copy under Program Files (Wine let it be written)" [ ! -e "$COPY_DIR" ]
 check "standard user, No: other start-up values unchanged, byte for byte" is "$(other_values)" "$others"
 # Sí: the shell's "runas" with the program's own path. Wine shows no consent prompt and
 # starts the copy with the same filtered token; the test ends it and plays the prompt by
