@@ -574,6 +574,11 @@ TEST_F(Workflow, AnIncompleteCompletionKeepsTheFlagAndTheRunValueAndOffersToRunA
 {
     const std::wstring question = L"No se ha podido completar la eliminación del virus. ¿Desea ejecutar ahora este "
                                   L"programa como administrador para terminarla?";
+    // Started by hand from where it was first run: the offer names the copy that
+    // Windows starts at logon, which only administrators may change.
+    CreateDirectoryW(ProgramFiles().c_str(), nullptr);
+    CreateDirectoryW(kCopyFolder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(Self().c_str(), kCopy.c_str(), FALSE));
     CompleteWhileTheFileIsHeld({IDNO, IDYES});
     EXPECT_TRUE(WormPresent());
     ASSERT_EQ(desktop.messages.size(), 2u);
@@ -581,6 +586,8 @@ TEST_F(Workflow, AnIncompleteCompletionKeepsTheFlagAndTheRunValueAndOffersToRunA
     EXPECT_EQ(desktop.ends, 2);  // with either answer
     ASSERT_EQ(elevations.size(), 1u);
     EXPECT_EQ(elevations[0].verb, L"runas");
+    EXPECT_EQ(elevations[0].file, kCopy);
+    EXPECT_EQ(elevations[0].folder, kCopyFolder);
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"C:\\x.exe\"");
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"1");
 
