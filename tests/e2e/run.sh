@@ -60,6 +60,18 @@ press() {  # press key|mouse KIND TITLE ID KEYS
     if [ "$1" = key ]; then xdotool key "$5"; else click "$2" "$3" "$4"; fi
 }
 
+# Comenzar where the machine's Run key may not be written: the registry's two refusals,
+# then the program's word in "Eliminación incompleta", TEXT.
+refused_press() {  # refused_press NAME WHAT TEXT
+    focus_main
+    xdotool key alt+c
+    check "$1: open error first" is "$(message "$TITLE")" "RegOpenKey error - 5"
+    xdotool key Return
+    check "$1: then the write error" is "$(next_message "$TITLE" "RegOpenKey error - 5")" "SetValue error - 6"
+    xdotool key Return
+    check "$1: $2" is "$(message "Eliminación incompleta")" "$3"
+}
+
 # A program that is not ours, running in the session until it is ended. Waited for:
 # under qemu a start takes seconds, and one that joined the session after a restart
 # would seem to have survived it.
@@ -293,13 +305,7 @@ others=$(other_values)
 check "read-only: access list set" protect "${RUN_HKLM#HKLM\\}" 'D:P(A;;KRWD;;;WD)'
 wine "$PROGRAM" >/dev/null 2>&1 & first=$!
 check "read-only: window shown" shown
-focus_main
-xdotool key alt+c
-check "read-only: open error first" is "$(message "$TITLE")" "RegOpenKey error - 5"
-xdotool key Return
-check "read-only: then the write error" is "$(next_message "$TITLE" "RegOpenKey error - 5")" "SetValue error - 6"
-xdotool key Return
-check "read-only: says what could not be done" is "$(message "Eliminación incompleta")" "$NOT_REGISTERED"
+refused_press read-only "says what could not be done" "$NOT_REGISTERED"
 start_bystander
 click message "Eliminación incompleta" $IDOK
 sleep 3  # a restart, were one requested, would have begun by now
@@ -349,16 +355,6 @@ pending() {
     { wine reg query "HKLM\\$SESSION_MANAGER" /v PendingFileRenameOperations 2>/dev/null || true; } |
         tr -d '\r' | grep -io 'winppr32[^ ]*' || true
 }
-# A standard user's press of Comenzar, through the registry's two refusals to the offer.
-standard_press() {  # standard_press NAME
-    focus_main
-    xdotool key alt+c
-    check "$1: open error first" is "$(message "$TITLE")" "RegOpenKey error - 5"
-    xdotool key Return
-    check "$1: then the write error" is "$(next_message "$TITLE" "RegOpenKey error - 5")" "SetValue error - 6"
-    xdotool key Return
-    check "$1: offers to run as administrator" is "$(message "Eliminación incompleta")" "$OFFER_FIRST"
-}
 wine reg delete "$SETTINGS" /f >/dev/null 2>&1
 plant_traces
 others=$(other_values)
@@ -368,7 +364,7 @@ check "standard user: on HKLM\\Software" protect Software "$USERS_READ(A;CIIO;KA
 check "standard user: on the Session Manager" protect "$SESSION_MANAGER" "$USERS_READ"
 check "standard user: started with the filtered token" limited "$PROGRAM"
 check "standard user: window shown" shown
-standard_press "standard user"
+refused_press "standard user" "offers to run as administrator" "$OFFER_FIRST"
 click message "Eliminación incompleta" $IDNO
 sleep 3  # a restart, were one requested, would have begun by now
 check "standard user, No: the window stays" shown
@@ -381,7 +377,7 @@ check "standard user, No: other start-up values unchanged, byte for byte" is "$(
 # starts the copy with the same filtered token; the test ends it and plays the prompt by
 # starting the program with a full token, which then removes the worm.
 first=$(program_pids)
-standard_press "standard user again"
+refused_press "standard user again" "offers to run as administrator" "$OFFER_FIRST"
 click message "Eliminación incompleta" $IDYES
 check "standard user, Sí: this copy ends" ended "$first"
 again=
