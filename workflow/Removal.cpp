@@ -334,13 +334,16 @@ void Removal::cmdBegin_Click(window::frmMain& form)
     // would close the user's programs for nothing, and the worm would start again.
     const wchar_t* failed = !Registered(quoted) ? kNotRegistered : !TrayXGone() ? kTrayXNotDeleted : nullptr;
     if (!failed) {
+        Resume([] { runtime::SaveSetting(app::Title, FlagSection, FlagKey, L"1"); });
+        if (!Seen([] { return FlagIs(L"1"); })) failed = kStateNotSaved;
+    }
+    if (!failed) {
+        // What this press made, for the second phase to delete; a copy found in place
+        // (installed there, or made by an earlier press) keeps its record, or has none.
         Resume([&] {
-            // A copy found in place (installed there, or made by an earlier press) keeps its record.
             if (!made->file.empty()) runtime::SaveSetting(app::Title, FlagSection, CopyKey, made->file);
             if (!made->folder.empty()) runtime::SaveSetting(app::Title, FlagSection, CopyFolderKey, made->folder);
-            runtime::SaveSetting(app::Title, FlagSection, FlagKey, L"1");
         });
-        if (!Seen([] { return FlagIs(L"1"); })) failed = kStateNotSaved;
     }
     if (failed) {
         // Left behind, the Run value would open this window at every logon of every user.
