@@ -98,6 +98,15 @@ settle_prefix() {
     timeout 300 wineserver -w
 }
 
+# Starts a persistent Wine session whose services send their output nowhere: the first
+# process of a session lends its output to them for as long as the session lives, so a
+# caller reading it through a pipe (ctest) would wait that long, and under qemu the
+# session's start (wineboot) sometimes never ends.
+start_session() {
+    wineserver -p
+    timeout 300 wine cmd /c exit >/dev/null 2>&1 || true
+}
+
 # Starts Xvfb on a free display unless one is given; stops it when the script exits.
 # Xvfb picks the display itself, so that two runs starting at once never share one.
 start_display() {
