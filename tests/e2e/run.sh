@@ -133,15 +133,17 @@ removal() {  # removal key|mouse
 DPI=${DPI:-96}
 px() { echo $(( ($1 * DPI + 720) / 1440 )); }
 # The client area scaled, at the stored place, moved left and up by the least that
-# keeps the window inside the work area.
+# keeps the window inside the work area, but never past its top left corner (a window
+# larger than the screen keeps its caption on it).
 window_scaled() {
     local x y w h l t r b right bottom
     read -r x y w h <<<"$(wine "$PROBE" window "$TITLE" | tr -d '\r')"
     read -r l t r b right bottom <<<"$(wine "$PROBE" frame "$TITLE" | tr -d '\r')"
     echo "client area ${w}x$h at ($x,$y), window ($l,$t)-($r,$b), work area to ($right,$bottom)"
-    local x0 y0; x0=$(px 2670) y0=$(px 2730)
-    local over_x=$((x0 - x + r - right)) over_y=$((y0 - y + b - bottom))  # beyond the edges, unmoved
-    [ "$w $h $x $y" = "$(px 7695) $(px 5715) $((x0 - (over_x > 0 ? over_x : 0))) $((y0 - (over_y > 0 ? over_y : 0)))" ]
+    local fl=$((x - l)) ft=$((y - t)) fw=$((r - l)) fh=$((b - t)) ex ey
+    ex=$(($(px 2670) - fl)); ((ex <= right - fw)) || ex=$((right - fw)); ((ex >= 0)) || ex=0
+    ey=$(($(px 2730) - ft)); ((ey <= bottom - fh)) || ey=$((bottom - fh)); ((ey >= 0)) || ey=0
+    [ "$w $h $x $y" = "$(px 7695) $(px 5715) $((ex + fl)) $((ey + ft))" ]
 }
 # The button ID's centre on the screen, at its scaled place in the client area.
 button_scaled() {  # button_scaled ID LEFT TOP RIGHT BOTTOM (twips)
