@@ -4,7 +4,8 @@ namespace sys {
 namespace {
 
 // SHELL32 brings a dozen DLLs into the process and only the web link, the offer to
-// run as administrator and the first phase's copy need it, so it is loaded on first use instead of at start-up.
+// run as administrator and the first phase's copy need it, so it is loaded on first
+// use instead of at start-up.
 // Like an import, it then stays loaded for the rest of the process. Where it cannot be
 // had, the entry stays empty: a missing entry point.
 template <typename Fn>

@@ -338,8 +338,9 @@ void Removal::cmdBegin_Click(window::frmMain& form)
         if (!Seen([] { return FlagIs(L"1"); })) failed = kStateNotSaved;
     }
     if (!failed) {
-        // What this press made, for the second phase to delete; a copy found in place
-        // (installed there, or made by an earlier press) keeps its record, or has none.
+        // What this press made, for the second phase to delete, once the flag is set; a
+        // copy found in place (installed there, or made by an earlier press) keeps its
+        // record, or has none.
         Resume([&] {
             if (!made->file.empty()) runtime::SaveSetting(app::Title, FlagSection, CopyKey, made->file);
             if (!made->folder.empty()) runtime::SaveSetting(app::Title, FlagSection, CopyFolderKey, made->folder);
