@@ -75,11 +75,20 @@ struct WindowTraits {
     static void Close(HWND h) { DestroyWindow(h); }
 };
 
+// Memory that a Windows call allocated with LocalAlloc: a SID or security descriptor
+// converted from text, one that GetNamedSecurityInfo read.
+struct LocalTraits {
+    using Type = void*;
+    static bool Valid(void* h) { return h != nullptr; }
+    static void Close(void* h) { LocalFree(h); }
+};
+
 using UniqueKey = Unique<KeyTraits>;
 using UniqueHandle = Unique<HandleTraits>;
 using UniqueFont = Unique<GdiTraits<HFONT>>;
 using UniqueBitmap = Unique<GdiTraits<HBITMAP>>;
 using UniqueIcon = Unique<IconTraits>;
 using UniqueWindow = Unique<WindowTraits>;
+using UniqueLocal = Unique<LocalTraits>;
 
 }  // namespace runtime

@@ -8,8 +8,8 @@ namespace sys {
 
 // The Windows calls of this layer that a test cannot make for real (they restart
 // the machine, open a browser or an elevation prompt, answer from the one Windows
-// directory or Program Files folder there is, or, under Wine, report every process
-// as elevated).
+// directory or Program Files folder there is, under Wine report every process as
+// elevated, or keep no access list that a folder is made with).
 // The program's own build fills the table with Windows' own functions.
 struct Api {
     HANDLE(WINAPI* GetCurrentProcess)();
@@ -22,6 +22,7 @@ struct Api {
     BOOL(WINAPI* ShellExecuteExW)(SHELLEXECUTEINFOW*);
     BOOL(WINAPI* GetTokenInformation)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
     HRESULT(WINAPI* SHGetFolderPathW)(HWND, int, HANDLE, DWORD, LPWSTR);
+    BOOL(WINAPI* CreateDirectoryW)(LPCWSTR, LPSECURITY_ATTRIBUTES);
 };
 
 Api& api();

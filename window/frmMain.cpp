@@ -343,9 +343,8 @@ LRESULT frmMain::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         }
         break;
 
-    case WM_QUERYENDSESSION:  // never stands in the way of a restart, least of all the one it asked for
-        return TRUE;
-
+    // WM_QUERYENDSESSION goes to the default procedure, which answers TRUE: the window
+    // never stands in the way of a restart, least of all the one it asked for.
     case WM_ENDSESSION:
         runtime::RunHandler([&] { events_.Form_EndSession(*this, wParam != FALSE); });
         return 0;

@@ -168,6 +168,19 @@ std::wstring Registrable()
     return !copy.empty() && !FileAbsent(copy) ? copy : OwnExecutable();
 }
 
+// What the first phase made under Program Files, as its record says. The record holds
+// no path, only whether ("1"; earlier versions kept the path itself): Windows deletes
+// what it names at the restart, as SYSTEM, so it never names anything but the copy.
+modInstall::Made RecordedCopy()
+{
+    const std::wstring copy = modInstall::CopyPath();
+    auto made = [](const wchar_t* key, const std::wstring& path) {
+        const std::wstring record = runtime::GetSetting(app::Title, FlagSection, key);
+        return !path.empty() && (record == L"1" || lstrcmpiW(record.c_str(), path.c_str()) == 0) ? path : L"";
+    };
+    return {made(CopyKey, copy), made(CopyFolderKey, copy.empty() ? L"" : modInstall::FolderOf(copy))};
+}
+
 void TellRestartNeeded()
 {
     runtime::MsgBox(L"No se ha podido reiniciar el equipo. Reinícielo usted para terminar la eliminación del virus.",
@@ -251,8 +264,7 @@ void Removal::Complete(window::frmMain& form)
         // The copy has done its work: Windows deletes it, and the folder made for it, at
         // the next restart. A copy the user installed there is not the program's to delete.
         Resume([] {
-            modInstall::UndoAtRestart({runtime::GetSetting(app::Title, FlagSection, CopyKey),
-                                       runtime::GetSetting(app::Title, FlagSection, CopyFolderKey)});
+            modInstall::UndoAtRestart(RecordedCopy());
             runtime::SaveSetting(app::Title, FlagSection, CopyKey, L"");
             runtime::SaveSetting(app::Title, FlagSection, CopyFolderKey, L"");
         });
@@ -295,29 +307,30 @@ void Removal::cmdBegin_Click(window::frmMain& form)
                         MB_ICONINFORMATION);
         return;
     }
-    // A running copy of the worm would write "TrayX" back between its deletion and the
-    // check, or before the restart.
-    const std::wstring file = WormFilePath();
-    if (!file.empty()) Resume([&] { modProcesses::EndProcesses(file); });
     // What starts at every logon, for every account, is a copy that only administrators
     // may change: the file the user started (in Downloads, on a stick) anything the user
     // runs could replace, and a stick pulled out would leave the second phase undone.
     const std::wstring copy = modInstall::CopyPath();
+    // Windows reads the Run value back through the ANSI code page: a path that does not
+    // survive that would start another program, or none, at every logon. Known before
+    // anything is written.
+    const std::optional<std::wstring> executable = modInstall::RunPath(copy);
+    if (!copy.empty() && !executable) {
+        runtime::MsgBox(L"El nombre de la carpeta de programas de Windows, " + modInstall::ProgramFiles() +
+                            L", contiene caracteres que no se pueden registrar para el inicio de Windows. No se ha "
+                            L"realizado ningún cambio.",
+                        MB_ICONEXCLAMATION, kIncomplete);
+        return;
+    }
+    // A running copy of the worm would write "TrayX" back between its deletion and the
+    // check, or before the restart. An administrator may end one in any account's session.
+    if (Seen(modElevation::Elevated)) Resume(modElevation::EnableDebugPrivilege);
+    const std::wstring file = WormFilePath();
+    if (!file.empty()) Resume([&] { modProcesses::EndProcesses(file); });
     std::optional<modInstall::Made> made;
     if (!copy.empty()) Resume([&] { made = modInstall::Install(image_.get(), copy); });
     if (!made) {
         Refuse(form, kNotRegistered, true);
-        return;
-    }
-    // Windows reads the Run value back through the ANSI code page: a path that does not
-    // survive that would start another program, or none, at every logon.
-    const std::optional<std::wstring> executable = runtime::AnsiPath(copy);
-    if (!executable) {
-        modInstall::Undo(*made);
-        runtime::MsgBox(L"El nombre de la carpeta desde la que se ha ejecutado este programa contiene caracteres que "
-                        L"no se pueden registrar para el inicio de Windows. Copie el programa a una carpeta con un "
-                        L"nombre sencillo, por ejemplo C:\\, y ejecútelo desde allí.",
-                        MB_ICONEXCLAMATION, kIncomplete);
         return;
     }
     // Quoted: with spaces in an unquoted path, Windows would try "C:\Program.exe"
@@ -338,12 +351,12 @@ void Removal::cmdBegin_Click(window::frmMain& form)
         if (!Seen([] { return FlagIs(L"1"); })) failed = kStateNotSaved;
     }
     if (!failed) {
-        // What this press made, for the second phase to delete, once the flag is set; a
-        // copy found in place (installed there, or made by an earlier press) keeps its
-        // record, or has none.
+        // Whether this press made the copy and its folder, for the second phase to delete
+        // them, once the flag is set; a copy found in place (installed there, or made by
+        // an earlier press) keeps its record, or has none.
         Resume([&] {
-            if (!made->file.empty()) runtime::SaveSetting(app::Title, FlagSection, CopyKey, made->file);
-            if (!made->folder.empty()) runtime::SaveSetting(app::Title, FlagSection, CopyFolderKey, made->folder);
+            if (!made->file.empty()) runtime::SaveSetting(app::Title, FlagSection, CopyKey, L"1");
+            if (!made->folder.empty()) runtime::SaveSetting(app::Title, FlagSection, CopyFolderKey, L"1");
         });
     }
     if (failed) {

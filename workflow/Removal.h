@@ -15,7 +15,8 @@ inline constexpr wchar_t WormRunValue[] = L"TrayX";
 inline constexpr wchar_t WormFile[] = L"winppr32.exe";
 inline constexpr wchar_t FlagSection[] = L"BOOTED";
 inline constexpr wchar_t FlagKey[] = L"Value";
-// Beside the flag, what the first phase made under Program Files, for the second to delete.
+// Beside the flag, "1" where the first phase made the copy under Program Files, and
+// its folder, for the second to delete.
 inline constexpr wchar_t CopyKey[] = L"Copy";
 inline constexpr wchar_t CopyFolderKey[] = L"Folder";
 inline constexpr wchar_t HomePage[] = L"http://www.kestrova.example/";

@@ -87,10 +87,20 @@ session_ended() {  # the program PID and the bystander were both ended by the re
 
 # -- the whole removal, across the forced restart, by keyboard and by mouse, from the
 # program's folder PROGRAM (PROGRAM_FILE on Linux); the file started there is replaced
-# before the restart by a stand-in that marks its start, and must never run
-removal() {  # removal key|mouse
-    local by=$1 first
+# before the restart by a stand-in that marks its start, and must never run. With
+# "again", the worm comes back before the restart that deletes the copy, and the user
+# removes it again the same way.
+removal() {  # removal key|mouse [again]
     wine reg delete "$SETTINGS" /f >/dev/null 2>&1 || true
+    removal_run "$1"
+    [ "${2:-}" != again ] || removal_run "$1, worm back"
+    restart
+    for _ in $(seq 300); do [ -e "$COPY_DIR" ] || break; sleep 0.2; done
+    check "$1: after one more restart the copy and its folder are gone" [ ! -e "$COPY_DIR" ]
+    cp "$BUILD/tarquelin.exe" "$PROGRAM_FILE"
+}
+removal_run() {  # removal_run LABEL
+    local by=$1 first
     cp "$BUILD/tarquelin.exe" "$PROGRAM_FILE"
     rm -f "$(dirname "$PROGRAM_FILE")/$STARTED_MARK"
     plant_traces
@@ -123,10 +133,6 @@ removal() {  # removal key|mouse
     check "$by: other start-up values unchanged" is "$(other_values)" "$others"
     check "$by: the file first started never ran again" [ ! -e "$(dirname "$PROGRAM_FILE")/$STARTED_MARK" ]
     check "$by: the copy stays until the next restart" [ -e "$COPY_DIR/tarquelin.exe" ]
-    restart
-    for _ in $(seq 300); do [ -e "$COPY_DIR" ] || break; sleep 0.2; done
-    check "$by: after one more restart the copy and its folder are gone" [ ! -e "$COPY_DIR" ]
-    cp "$BUILD/tarquelin.exe" "$PROGRAM_FILE"
 }
 
 # Twips of the stored layout to pixels at the prefix's DPI, rounded as MulDiv does.
@@ -235,7 +241,7 @@ check "clean: exit" wait_gone
 kill "$BYSTANDER" 2>/dev/null
 
 removal key
-removal mouse
+removal mouse again
 
 # -- from a folder whose name code page 1252 can only best-fit: a full-width quotation
 # mark, which must not become a real one that cuts the command line short and starts

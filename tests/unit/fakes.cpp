@@ -140,6 +140,28 @@ bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWO
     return status == ERROR_SUCCESS;
 }
 
+bool DebugPrivilegeEnabled()
+{
+    HANDLE token;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    PRIVILEGE_SET set{1, PRIVILEGE_SET_ALL_NECESSARY, {{{0, 0}, 0}}};
+    LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &set.Privilege[0].Luid);
+    BOOL enabled = FALSE;
+    PrivilegeCheck(token, &set, &enabled);
+    CloseHandle(token);
+    return enabled;
+}
+
+void DisableDebugPrivilege()
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
+    TOKEN_PRIVILEGES off{1, {{{0, 0}, 0}}};
+    LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &off.Privileges[0].Luid);
+    AdjustTokenPrivileges(token, FALSE, &off, sizeof off, nullptr, nullptr);
+    CloseHandle(token);
+}
+
 ULONG_PTR NextKeyHandle()
 {
     HKEY h = nullptr;

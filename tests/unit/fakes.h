@@ -109,6 +109,10 @@ std::wstring DaclText(HKEY root, const std::wstring& path);
 // Reads a value's type and raw bytes; false when it is missing.
 bool ReadValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD& type, std::string& bytes);
 
+// Whether this process's token has the debug privilege enabled; switches it off.
+bool DebugPrivilegeEnabled();
+void DisableDebugPrivilege();
+
 // The handle number the next registry open receives. Wine hands out the lowest free
 // slot, so a handle that a routine left open shows up as a different number here.
 ULONG_PTR NextKeyHandle();

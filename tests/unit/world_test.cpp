@@ -129,18 +129,6 @@ BOOL WINAPI NoElevationClass(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDW
     return FALSE;
 }
 
-bool DebugPrivilegeEnabled()
-{
-    HANDLE token;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-    PRIVILEGE_SET set{1, PRIVILEGE_SET_ALL_NECESSARY, {{{0, 0}, 0}}};
-    LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &set.Privilege[0].Luid);
-    BOOL enabled = FALSE;
-    PrivilegeCheck(token, &set, &enabled);
-    CloseHandle(token);
-    return enabled;
-}
-
 }  // namespace
 
 TEST(Processes, OnlyTheWormsImageIsSeenAndEndedAndOnlyThroughTheHandleThatWasChecked)
@@ -178,13 +166,8 @@ TEST(Processes, ElevationAndTheDebugPrivilege)
     sys::api().GetTokenInformation = NotElevated;
     EXPECT_FALSE(modElevation::Elevated());
 
-    HANDLE token;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
-    TOKEN_PRIVILEGES off{1, {{{0, 0}, 0}}};
-    LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &off.Privileges[0].Luid);
-    AdjustTokenPrivileges(token, FALSE, &off, sizeof off, nullptr, nullptr);
-    CloseHandle(token);
-    ASSERT_FALSE(DebugPrivilegeEnabled());
+    test::DisableDebugPrivilege();
+    ASSERT_FALSE(test::DebugPrivilegeEnabled());
     modElevation::EnableDebugPrivilege();
-    EXPECT_TRUE(DebugPrivilegeEnabled());
+    EXPECT_TRUE(test::DebugPrivilegeEnabled());
 }

@@ -90,11 +90,13 @@ make_prefix() {
     return 1
 }
 settle_prefix() {
-    # Marlett draws the caption buttons Wine paints itself.
+    # Each step bounded: under qemu a "wine reg add" here once waited over half an hour
+    # on a wineboot --init of the new session that never ended. Marlett draws the
+    # caption buttons Wine paints itself.
     cp /usr/share/wine/fonts/tahoma*.ttf /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" &&
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 &&
+    timeout 120 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 &&
     # The display scale, as Windows' display settings set it: 96 dots per inch is 100 %.
-    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "${DPI:-96}" /f >/dev/null 2>&1 &&
+    timeout 120 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "${DPI:-96}" /f >/dev/null 2>&1 &&
     timeout 300 wineserver -w
 }
 
