@@ -21,7 +21,7 @@ as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 install_packages() {
     local want=(cmake make python3 g++-mingw-w64-i686 mingw-w64-i686-dev googletest wine wine32:i386 wine64
-                xvfb fonts-wine xdotool x11-utils imagemagick)
+                xvfb fonts-wine xdotool x11-utils imagemagick osslsigncode openssl)
     # Without a 32-bit kernel ABI the i386 Wine loader runs under qemu's user-mode emulator.
     can_run_i386 || want+=(qemu-user-static)
     local missing=()

@@ -17,11 +17,11 @@ if [ "${WINEARCH:-}" = win64 ]; then PROGRAM_FILES='Program Files (x86)'; else P
 COPY="C:\\$PROGRAM_FILES\\Kestrova Zelvy Remover\\tarquelin.exe"
 COPY_DIR="$WINEPREFIX/drive_c/$PROGRAM_FILES/Kestrova Zelvy Remover"
 
-install_program() {
+install_program() {  # the build, or the file PROGRAM_EXE names (a signed release)
     # Wine may link the folder to the Linux user's own: this one stays in the prefix.
     [ ! -L "$PROGRAM_DIR" ] || rm "$PROGRAM_DIR"
     mkdir -p "$PROGRAM_DIR"
-    cp "$BUILD/tarquelin.exe" "$PROGRAM_DIR/"
+    cp "${PROGRAM_EXE:-$BUILD/tarquelin.exe}" "$PROGRAM_DIR/tarquelin.exe"
 }
 
 # The worm's file and its "TrayX" values, in both views of the machine's Run key (on
