@@ -95,7 +95,8 @@ removal() {  # removal key|mouse [again]
     removal_run "$1"
     [ "${2:-}" != again ] || removal_run "$1, worm back"
     restart
-    for _ in $(seq 300); do [ -e "$COPY_DIR" ] || break; sleep 0.2; done
+    # Under qemu the restart may first start a new session, which can take minutes.
+    for _ in $(seq 1500); do [ -e "$COPY_DIR" ] || break; sleep 0.2; done
     check "$1: after one more restart the copy and its folder are gone" [ ! -e "$COPY_DIR" ]
     cp "$BUILD/tarquelin.exe" "$PROGRAM_FILE"
 }
