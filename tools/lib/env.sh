@@ -106,7 +106,13 @@ settle_prefix() {
 # session's start (wineboot) sometimes never ends.
 start_session() {
     wineserver -p
-    timeout 300 wine cmd /c exit >/dev/null 2>&1 || true
+    # Once a session's last program has ended, Wine ends its services within seconds,
+    # and the next program starts them again, lending them its output (seen: ctest then
+    # waited on the unit tests' output long after they had passed). One program is kept
+    # running, a file held open, until the session is ended.
+    : > "$WINEPREFIX/drive_c/windows/temp/session"
+    wine "$BUILD/tests/probe.exe" hold 'C:\windows\temp\session' > "$BUILD/session.out" 2>&1 &
+    timeout 300 bash -c "until grep -q held '$BUILD/session.out'; do sleep 0.2; done" || true
 }
 
 # Starts Xvfb on a free display unless one is given; stops it when the script exits.
