@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "runtime/ansi.h"
 #include "runtime/files.h"
 #include "runtime/handles.h"
 #include "system/api.h"
@@ -141,7 +140,7 @@ LONG ReadPending(std::vector<wchar_t>& data)
     runtime::UniqueKey key;
     LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, key.put());
     for (DWORD size = 0, type = 0; status == ERROR_SUCCESS || status == ERROR_MORE_DATA;) {
-        data.assign(size / sizeof(wchar_t) + 1, L'\0');  // one more NUL, for a value stored without its last
+        data.assign(size / sizeof(wchar_t) + 1, L'\0');  // never empty: the first call only measures
         status = RegQueryValueExW(key.get(), kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
                                   &size);
         if (status == ERROR_SUCCESS && size / sizeof(wchar_t) < data.size()) {

@@ -178,7 +178,7 @@ modInstall::Made RecordedCopy()
         const std::wstring record = runtime::GetSetting(app::Title, FlagSection, key);
         return !path.empty() && (record == L"1" || lstrcmpiW(record.c_str(), path.c_str()) == 0) ? path : L"";
     };
-    return {made(CopyKey, copy), made(CopyFolderKey, copy.empty() ? L"" : modInstall::FolderOf(copy))};
+    return {made(CopyKey, copy), made(CopyFolderKey, modInstall::FolderOf(copy))};
 }
 
 void TellRestartNeeded()
