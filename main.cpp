@@ -1,11 +1,15 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "runtime/app.h"
 #include "system/api.h"
 #include "window/frmMain.h"
 #include "workflow/Removal.h"
+#include "workflow/Unattended.h"
 
 namespace {
 
@@ -22,6 +26,14 @@ void RestrictDllSearch()
     }
 }
 
+// The command line's arguments, as the C runtime split them, without the program's path.
+std::vector<std::wstring> Arguments()
+{
+    std::vector<std::wstring> arguments;
+    for (int i = 1; i < __argc; ++i) arguments.emplace_back(__wargv[i]);
+    return arguments;
+}
+
 }  // namespace
 
 // libstdc++'s default terminate handler names the uncaught exception's type on stderr,
@@ -34,7 +46,16 @@ void __verbose_terminate_handler() { std::abort(); }
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
     RestrictDllSearch();
-    workflow::Removal handlers(runtime::app::OpenImage());
+    const workflow::Switches switches = workflow::ReadSwitches(Arguments());
+    if (const std::optional<int> code = workflow::RunUnattended(switches)) return *code;
+    const runtime::UniqueHandle windowRun = workflow::MarkWindowRun();
+    // A window run keeps a log only when asked to.
+    std::optional<workflow::RunLog> logged;
+    if (!switches.log.empty()) logged.emplace(switches.log, false);
+    runtime::Log unlogged(false);
+    workflow::Removal handlers(runtime::app::OpenImage(), logged ? logged->log : unlogged);
     window::frmMain form(instance, handlers);
-    return window::RunMessageLoop(form);
+    const int code = window::RunMessageLoop(form);
+    if (logged) logged->Close(code);
+    return code;
 }

@@ -23,15 +23,18 @@ std::wstring Describe(long number);
 // A numbered run-time error. System calls never raise these; they return codes.
 class Error : public std::exception {
 public:
-    explicit Error(long number) : number_(number) {}
+    // SYSTEM: the Windows result code behind it, where a system call failed.
+    explicit Error(long number, unsigned long system = 0) : number_(number), system_(system) {}
     long number() const { return number_; }
+    unsigned long system() const { return system_; }
     const char* what() const noexcept override { return "run-time error"; }
 
 private:
     long number_;
+    unsigned long system_;
 };
 
-[[noreturn]] inline void Raise(long number) { throw Error(number); }
+[[noreturn]] inline void Raise(long number, unsigned long system = 0) { throw Error(number, system); }
 
 // Continue-on-error: one statement; a run-time error abandons it and the caller goes on.
 template <typename Statement>

@@ -10,11 +10,12 @@ namespace runtime {
 void Kill(const std::wstring& path)
 {
     if (DeleteFileW(path.c_str())) return;
-    switch (GetLastError()) {
+    const DWORD error = GetLastError();
+    switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME: Raise(err::FileNotFound);
-    default: Raise(err::PathFileAccess);
+    case ERROR_INVALID_NAME: Raise(err::FileNotFound, error);
+    default: Raise(err::PathFileAccess, error);
     }
 }
 

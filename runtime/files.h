@@ -5,7 +5,7 @@
 namespace runtime {
 
 // Deletes one file, named by its exact path. Raises 53 when there is no such file
-// and 75 when it cannot be deleted.
+// and 75 when it cannot be deleted, with Windows' own code.
 void Kill(const std::wstring& path);
 
 // A folder and a name joined by exactly one backslash, whether or not the folder

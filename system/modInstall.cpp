@@ -315,6 +315,14 @@ void Undo(const Made& aMade)
         MoveFileExW(aMade.folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
+bool DeletionPending(const std::wstring& aPath)
+{
+    std::vector<wchar_t> data;
+    bool found = false, none = false;
+    if (ReadPending(data) == ERROR_SUCCESS) TakeOut(data, aPath, L"", found, none);
+    return found;
+}
+
 void UndoAtRestart(const Made& aMade)
 {
     if (!aMade.file.empty()) MoveFileExW(aMade.file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);

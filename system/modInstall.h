@@ -49,6 +49,9 @@ std::optional<Made> Install(HANDLE aImage, const std::wstring& aCopy);
 // Deletes what Install made, now, or at the next restart what cannot go now.
 void Undo(const Made& aMade);
 
+// Whether Windows has the deletion of aPath pending for the next restart.
+bool DeletionPending(const std::wstring& aPath);
+
 // Has Windows delete what Install made at the next restart, the copy before its folder.
 void UndoAtRestart(const Made& aMade);
 

@@ -15,11 +15,13 @@
 #include "system/modInstall.h"
 #include "system/modProcesses.h"
 #include "system/modWorld.h"
+#include "workflow/Unattended.h"
 
 namespace workflow {
 namespace {
 
 using runtime::Resume;
+using namespace steps;
 namespace app = runtime::app;
 
 // What the user is told when a step is not seen done, and the program runs as
@@ -40,114 +42,7 @@ bool Seen(Check&& check)
     return done;
 }
 
-// The worm's file in the Windows directory; "" when the directory is unknown, since
-// the path would then name the drive root.
-std::wstring WormFilePath()
-{
-    std::wstring windows;
-    Resume([&] { windows = modWorld::GetWindowsDir(); });
-    return windows.empty() ? std::wstring() : runtime::JoinPath(windows, WormFile);
-}
-
-// True when FILE is seen not to exist.
-bool FileAbsent(const std::wstring& file)
-{
-    if (GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-// True once FILE is gone, or was never there.
-bool DeleteWormFile(const std::wstring& file)
-{
-    // The worm may have made its file read-only, which DeleteFile refuses.
-    DWORD attributes = GetFileAttributesW(file.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        attributes &= ~FILE_ATTRIBUTE_READONLY;
-        SetFileAttributesW(file.c_str(), attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
-    }
-    Resume([&] { runtime::Kill(file); });
-    return FileAbsent(file);
-}
-
 std::wstring OwnExecutable() { return runtime::JoinPath(app::Path(), app::ExeName() + L".exe"); }
-
-// A value that the registry says is not there: reading it is allowed and finds nothing.
-bool Absent(HKEY root, const wchar_t* key, const wchar_t* name, REGSAM view = 0)
-{
-    DWORD type;
-    std::wstring text;
-    return runtime::QueryValue(root, key, name, type, text, view) == ERROR_FILE_NOT_FOUND;
-}
-
-// Where the worm's "TrayX" may be: both views of the machine's Run key on 64-bit
-// Windows (32-bit Windows ignores the flags) and the user's, which has one view.
-struct RunKey {
-    HKEY root;
-    REGSAM view;
-};
-const RunKey kTrayXKeys[] = {
-    {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY}, {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY}, {HKEY_CURRENT_USER, 0}};
-
-void DeleteTrayX()
-{
-    for (const RunKey& run : kTrayXKeys) {
-        HKEY root = run.root;
-        std::wstring key = WormRunKey, name = WormRunValue;
-        basRegistry::DeleteValue(root, key, name, run.view);
-    }
-}
-
-bool TrayXGone()
-{
-    for (const RunKey& run : kTrayXKeys)
-        if (!Absent(run.root, WormRunKey, WormRunValue, run.view)) return false;
-    return true;
-}
-
-// Seen with read rights only, in exactly the places that the removal cleans. A place
-// that cannot be read counts as infected.
-bool WormNowhere()
-{
-    const std::wstring file = WormFilePath();
-    return TrayXGone() && !file.empty() && FileAbsent(file) && !modProcesses::Running(file);
-}
-
-// The status of reading the own Run value; HOLDS tells whether it is COMMAND.
-LONG ReadOwnValue(const std::wstring& command, bool& holds)
-{
-    DWORD type = REG_NONE;
-    std::wstring text;
-    LONG status = runtime::QueryValue(HKEY_LOCAL_MACHINE, OwnRunKey, OwnRunValue, type, text);
-    holds = status == ERROR_SUCCESS && type == REG_SZ && text == command;
-    return status;
-}
-
-bool Registered(const std::wstring& command)
-{
-    bool holds = false;
-    ReadOwnValue(command, holds);
-    return holds;
-}
-
-void DeleteOwnRunValue()
-{
-    HKEY root = HKEY_LOCAL_MACHINE;
-    std::wstring key = OwnRunKey, name = OwnRunValue;
-    basRegistry::DeleteValue(root, key, name);
-}
-
-// Deletes the own Run value when it holds COMMAND; true once reading it back finds no
-// such value. One that another copy of the program wrote is not this press's to delete.
-bool Unregister(const std::wstring& command)
-{
-    if (Registered(command)) DeleteOwnRunValue();
-    bool holds = false;
-    LONG status = ReadOwnValue(command, holds);
-    return status == ERROR_FILE_NOT_FOUND || (status == ERROR_SUCCESS && !holds);
-}
-
-bool FlagIs(const wchar_t* value) { return runtime::GetSetting(app::Title, FlagSection, FlagKey) == value; }
 
 // Asks QUESTION and, on Yes, starts PROGRAM again as administrator. True once the new
 // instance has started.
@@ -166,19 +61,6 @@ std::wstring Registrable()
     std::wstring copy;
     Resume([&] { copy = modInstall::CopyPath(); });
     return !copy.empty() && !FileAbsent(copy) ? copy : OwnExecutable();
-}
-
-// What the first phase made under Program Files, as its record says. The record holds
-// no path, only whether ("1"; earlier versions kept the path itself): Windows deletes
-// what it names at the restart, as SYSTEM, so it never names anything but the copy.
-modInstall::Made RecordedCopy()
-{
-    const std::wstring copy = modInstall::CopyPath();
-    auto made = [](const wchar_t* key, const std::wstring& path) {
-        const std::wstring record = runtime::GetSetting(app::Title, FlagSection, key);
-        return !path.empty() && (record == L"1" || lstrcmpiW(record.c_str(), path.c_str()) == 0) ? path : L"";
-    };
-    return {made(CopyKey, copy), made(CopyFolderKey, modInstall::FolderOf(copy))};
 }
 
 void TellRestartNeeded()
@@ -224,6 +106,14 @@ void Removal::Form_Load(window::frmMain& form)
 {
     Resume([&] { form.cmdBegin.Tag = runtime::GetSetting(app::Title, FlagSection, FlagKey); });
     if (form.cmdBegin.Tag != L"1") return;
+    // An unattended run under way (a startup script) may be finishing this removal:
+    // when it has, there is nothing left to show.
+    WaitForUnattendedRun();
+    if (!FlagIs(L"1")) {
+        Resume([&] { form.Unload(); });
+        Resume([&] { runtime::End(); });
+        return;
+    }
     Complete(form);
 }
 
@@ -237,37 +127,27 @@ void Removal::Complete(window::frmMain& form)
     // An administrator may then end a copy of the worm in any account's session.
     if (elevated) Resume(modElevation::EnableDebugPrivilege);
     const wchar_t* failed = nullptr;
-    std::wstring file;
-    Resume([&] { file = WormFilePath(); });
+    const std::wstring file = WormFilePath();
+    const std::vector<RunKey> keys = TrayXKeys(false);
     if (file.empty()) {
         failed = kFileNotDeleted;
     } else {
         // A copy of the worm that runs (it wrote "TrayX" back before the restart, or
         // another account started it) holds its file.
-        Resume([&] { modProcesses::EndProcesses(file); });
-        if (!Seen([&] { return DeleteWormFile(file); })) failed = kFileNotDeleted;
+        EndWorm(file, log_);
+        if (!Seen([&] { return DeleteWormFile(file, log_) == ERROR_SUCCESS; })) failed = kFileNotDeleted;
     }
     if (!failed) {  // and again the start-up values that such a copy may have written
-        Resume(DeleteTrayX);
-        if (!Seen(TrayXGone)) failed = kTrayXNotDeleted;
+        for (const RunKey& key : keys) Resume([&] { DeleteTrayX(key, log_); });
+        if (!Seen([&] { return TrayXGone(keys); })) failed = kTrayXNotDeleted;
     }
-    if (!failed) {
-        Resume(DeleteOwnRunValue);
-        if (!Seen([] { return Absent(HKEY_LOCAL_MACHINE, OwnRunKey, OwnRunValue); })) failed = kNotUnregistered;
-    }
-    if (!failed) {
-        Resume([&] { runtime::SaveSetting(app::Title, FlagSection, FlagKey, L"0"); });
-        if (!Seen([] { return FlagIs(L"0"); })) failed = kStateNotSaved;
-    }
+    if (!failed && DeleteOwnValue(log_) != ERROR_SUCCESS) failed = kNotUnregistered;
+    if (!failed && SetFlag(L"0", log_) != ERROR_SUCCESS) failed = kStateNotSaved;
 
     if (!failed) {
         // The copy has done its work: Windows deletes it, and the folder made for it, at
-        // the next restart. A copy the user installed there is not the program's to delete.
-        Resume([] {
-            modInstall::UndoAtRestart(RecordedCopy());
-            runtime::SaveSetting(app::Title, FlagSection, CopyKey, L"");
-            runtime::SaveSetting(app::Title, FlagSection, CopyFolderKey, L"");
-        });
+        // the next restart.
+        CopyAtRestart(log_);
         Resume([&] {
             runtime::MsgBox(L"Virus eliminado por completo. No olvide visitar nuestra web donde encontrará otros "
                             L"productos de su utilidad.",
@@ -302,7 +182,8 @@ void Removal::cmdBegin_Click(window::frmMain& form)
 {
     // A machine without the worm is left as it is: a forced restart would cost the
     // user's unsaved work for nothing.
-    if (WormNowhere()) {
+    const std::vector<RunKey> keys = TrayXKeys(false);
+    if (!WormFound(keys, log_)) {
         runtime::MsgBox(L"No se ha encontrado el virus Zelvy.F en su PC. No se ha realizado ningún cambio.",
                         MB_ICONINFORMATION);
         return;
@@ -326,7 +207,7 @@ void Removal::cmdBegin_Click(window::frmMain& form)
     // check, or before the restart. An administrator may end one in any account's session.
     if (Seen(modElevation::Elevated)) Resume(modElevation::EnableDebugPrivilege);
     const std::wstring file = WormFilePath();
-    if (!file.empty()) Resume([&] { modProcesses::EndProcesses(file); });
+    if (!file.empty()) EndWorm(file, log_);
     std::optional<modInstall::Made> made;
     if (!copy.empty()) Resume([&] { made = modInstall::Install(image_.get(), copy); });
     if (!made) {
@@ -342,13 +223,12 @@ void Removal::cmdBegin_Click(window::frmMain& form)
     long type = REG_SZ;
 
     basRegistry::WriteValue(machine, ownKey, ownName, command, type);
-    DeleteTrayX();
+    for (const RunKey& key : keys) DeleteTrayX(key, log_);
     // Without administrator rights the machine-wide Run key is read-only: a restart
     // would close the user's programs for nothing, and the worm would start again.
-    const wchar_t* failed = !Registered(quoted) ? kNotRegistered : !TrayXGone() ? kTrayXNotDeleted : nullptr;
+    const wchar_t* failed = !Registered(quoted) ? kNotRegistered : !TrayXGone(keys) ? kTrayXNotDeleted : nullptr;
     if (!failed) {
-        Resume([] { runtime::SaveSetting(app::Title, FlagSection, FlagKey, L"1"); });
-        if (!Seen([] { return FlagIs(L"1"); })) failed = kStateNotSaved;
+        if (SetFlag(L"1", log_) != ERROR_SUCCESS) failed = kStateNotSaved;
     }
     if (!failed) {
         // Whether this press made the copy and its folder, for the second phase to delete

@@ -10,21 +10,30 @@
 //   probe limited EXE               starts EXE with the filtered token that Windows gives a
 //                                   standard user's double click (Administrators deny-only)
 //   probe rewrite                   a live worm: writes the user's "TrayX" back whenever it goes
+//   probe run [limited] EXE [ARG...] starts EXE with ARGs (with the filtered token, when
+//                                   limited), waits for it, and prints "exit CODE windows N":
+//                                   its whole exit code and how many windows it showed
+//   probe mutex NAME                holds the mutex NAME until killed
+//   probe state                     every value the program may change, one a line, in one
+//                                   process (each Wine start costs seconds under qemu): the
+//                                   Run keys, a second user's, the program's settings, the
+//                                   pending renames
 //   probe restart                   restarts Windows as the program does
 // Waits up to 60 seconds for a window; exits 1 when it never comes.
 #include <windows.h>
 #include <sddl.h>
 
 #include <cstdio>
+#include <set>
 #include <string>
 
 namespace {
 
 void PrintUtf8(const wchar_t* text)
 {
-    char utf8[1024];
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
-    std::printf("%s\n", utf8);
+    std::string utf8(WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr);
+    std::printf("%s\n", utf8.c_str());
 }
 
 // Only a window that is on the screen counts: the main window is made hidden, and a
@@ -78,37 +87,110 @@ int Protect(const wchar_t* subKey, const wchar_t* sddl)
 
 // The token that User Account Control gives a program started by a double click, or
 // at logon: the full token's linked one, where Wine still enables Administrators, with
-// that group made deny-only as Windows has it.
-int Limited(const wchar_t* exe)
+// that group made deny-only as Windows has it. Null when it cannot be made.
+HANDLE LimitedToken()
 {
     HANDLE full = nullptr, limited = nullptr;
     TOKEN_LINKED_TOKEN linked{};
     DWORD size = 0;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &full) ||
         !GetTokenInformation(full, TokenLinkedToken, &linked, sizeof linked, &size))
-        return 1;
+        return nullptr;
+    CloseHandle(full);
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     PSID administrators = nullptr;
     if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
                                   &administrators))
-        return 1;
+        return nullptr;
     SID_AND_ATTRIBUTES disable{administrators, 0};
-    BOOL made = CreateRestrictedToken(linked.LinkedToken, DISABLE_MAX_PRIVILEGE, 1, &disable, 0, nullptr, 0, nullptr,
-                                      &limited);
+    if (!CreateRestrictedToken(linked.LinkedToken, DISABLE_MAX_PRIVILEGE, 1, &disable, 0, nullptr, 0, nullptr,
+                               &limited))
+        limited = nullptr;
     FreeSid(administrators);
-    if (!made) return 1;
+    CloseHandle(linked.LinkedToken);
+    return limited;
+}
+
+// Starts EXE with ARGS, with TOKEN when given; the process's handle, or null.
+HANDLE Start(HANDLE token, const wchar_t* exe, int argc, wchar_t** args)
+{
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     std::wstring line = L"\"" + std::wstring(exe) + L"\"";
-    if (!CreateProcessAsUserW(limited, exe, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return 1;
-    std::printf("started\n");
+    for (int i = 0; i < argc; ++i) {
+        const std::wstring arg = args[i];
+        line += arg.find(L' ') == std::wstring::npos ? L" " + arg : L" \"" + arg + L"\"";
+    }
+    const BOOL started = token ? CreateProcessAsUserW(token, exe, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                                      nullptr, &si, &pi)
+                               : CreateProcessW(exe, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    if (!started) return nullptr;
     CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    return pi.hProcess;
+}
+
+int Limited(const wchar_t* exe)
+{
+    HANDLE limited = LimitedToken();
+    HANDLE process = limited ? Start(limited, exe, 0, nullptr) : nullptr;
+    if (!process) return 1;
+    std::printf("started\n");
+    CloseHandle(process);
     CloseHandle(limited);
-    CloseHandle(linked.LinkedToken);
-    CloseHandle(full);
+    return 0;
+}
+
+// Every visible top-level window of process ID.
+BOOL CALLBACK Collect(HWND hwnd, LPARAM windows)
+{
+    auto& seen = *reinterpret_cast<std::pair<DWORD, std::set<HWND>>*>(windows);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    if (owner == seen.first && IsWindowVisible(hwnd)) seen.second.insert(hwnd);
+    return TRUE;
+}
+
+int Run(bool limited, const wchar_t* exe, int argc, wchar_t** args)
+{
+    HANDLE token = limited ? LimitedToken() : nullptr;
+    if (limited && !token) return 1;
+    HANDLE process = Start(token, exe, argc, args);
+    if (!process) return 1;
+    std::pair<DWORD, std::set<HWND>> windows{GetProcessId(process), {}};
+    for (int i = 0; i < 6000 && WaitForSingleObject(process, 20) == WAIT_TIMEOUT; ++i)
+        EnumWindows(Collect, reinterpret_cast<LPARAM>(&windows));
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process, &code);
+    std::printf("exit %lu windows %u\n", code, static_cast<unsigned>(windows.second.size()));
+    return code == STILL_ACTIVE ? 1 : 0;
+}
+
+void PrintValues(const wchar_t* label, HKEY root, const wchar_t* path, REGSAM view = 0)
+{
+    HKEY key;
+    if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return;
+    wchar_t name[256];
+    BYTE data[8192];
+    for (DWORD i = 0, size = 256, bytes = sizeof data, type = 0;
+         RegEnumValueW(key, i, name, &size, nullptr, &type, data, &bytes) == ERROR_SUCCESS;
+         ++i, size = 256, bytes = sizeof data) {
+        std::wstring line = std::wstring(label) + L" \"" + name + L"\" " + std::to_wstring(type) + L":";
+        for (DWORD b = 0; b < bytes; ++b) line += L"0123456789abcdef"[data[b] >> 4], line += L"0123456789abcdef"[data[b] & 15];
+        PrintUtf8(line.c_str());
+    }
+    RegCloseKey(key);
+}
+
+int State()
+{
+    const wchar_t run[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    PrintValues(L"HKLM64", HKEY_LOCAL_MACHINE, run, KEY_WOW64_64KEY);
+    PrintValues(L"HKLM32", HKEY_LOCAL_MACHINE, run, KEY_WOW64_32KEY);
+    PrintValues(L"HKCU", HKEY_CURRENT_USER, run);
+    PrintValues(L"HKU1001", HKEY_USERS, (std::wstring(L"S-1-5-21-0-0-0-1001\\") + run).c_str(), 0);
+    PrintValues(L"BOOTED", HKEY_LOCAL_MACHINE, L"Software\\Kestrova Zelvy Remover\\BOOTED", 0);
+    PrintValues(L"SM", HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0);
     return 0;
 }
 
@@ -137,6 +219,18 @@ int wmain(int argc, wchar_t** argv)
     if (what == L"protect" && argc == 4) return Protect(argv[2], argv[3]);
     if (what == L"limited" && argc == 3) return Limited(argv[2]);
     if (what == L"rewrite" && argc == 2) return Rewrite();
+    if (what == L"run" && argc >= 3) {
+        const bool limited = std::wstring(argv[2]) == L"limited";
+        if (argc < (limited ? 4 : 3)) return 2;
+        return Run(limited, argv[limited ? 3 : 2], argc - (limited ? 4 : 3), argv + (limited ? 4 : 3));
+    }
+    if (what == L"state" && argc == 2) return State();
+    if (what == L"mutex" && argc == 3) {
+        if (!CreateMutexW(nullptr, TRUE, argv[2])) return 1;
+        std::printf("held\n");
+        std::fflush(stdout);
+        Sleep(INFINITE);
+    }
     if (what == L"restart" && argc == 2) return ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0) ? 0 : 1;
     if (what == L"point" && argc == 5) {
         HWND control = nullptr;

@@ -4,7 +4,8 @@
 # tools/lib/env.sh's environment (fresh prefix, display, build). A step that fails
 # counts as a failed check and the run goes on to its summary; every wait is bounded.
 # With "removal" it runs only the whole removal across the restart (for the 64-bit
-# prefix, where the machine's Run key has two views).
+# prefix, where the machine's Run key has two views); with "unattended", only the runs
+# with switches that deployment tools make.
 only=${1:-}
 set -uo pipefail
 source "$(dirname "$0")/../../tools/lib/traces.sh"
@@ -33,6 +34,14 @@ NOT_FOUND="No se ha encontrado el virus Zelvy.F en su PC. No se ha realizado nin
 IN_USE="El archivo del virus está en uso y se eliminará al reiniciar el equipo. ¿Desea reiniciarlo ahora?"
 NOT_REGISTERED="No se ha podido registrar este programa para el próximo inicio de Windows."
 IDOK=1 IDYES=6
+# Windows' own access lists: users may read the machine's keys, not write them.
+USERS_READ='D:P(A;CI;KR;;;BU)(A;CI;KA;;;BA)(A;CI;KA;;;SY)'
+SESSION_MANAGER='SYSTEM\CurrentControlSet\Control\Session Manager'
+# The pending deletions at the restart that name the worm's file.
+pending() {
+    { wine reg query "HKLM\\$SESSION_MANAGER" /v PendingFileRenameOperations 2>/dev/null || true; } |
+        tr -d '\r' | grep -io 'winppr32[^ ]*' || true
+}
 
 # Access lists changed (keys below HKLM), each as it was found: put back whatever
 # happens, and the session ends.
@@ -186,6 +195,179 @@ if [ "$only" = removal ]; then
         wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
     fi
     removal key
+    echo "$passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+    exit
+fi
+
+# -- runs with switches, as deployment tools make them. The whole exit code is read on
+# the Windows side (wine's own status keeps 8 bits of it), with every window the program
+# showed counted: "exit CODE windows N".
+if [ "$only" = unattended ]; then
+    keep_session
+    rm -rf "$COPY_DIR"  # a machine where the window's removal never ran
+    DEBUG_LOG=$WINEPREFIX/drive_c/windows/Debug/tarquelin.log
+    mkdir -p "$(dirname "$DEBUG_LOG")"  # there on every Windows, not in a Wine prefix
+    TEMP_LOG=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')" 2>/dev/null)/tarquelin.log
+    LOG_FILE='C:\registros\limpieza z.log'
+    mkdir -p "$WINEPREFIX/drive_c/registros"
+    SECOND_USER_RUN='HKU\S-1-5-21-0-0-0-1001\Software\Microsoft\Windows\CurrentVersion\Run'
+    unattended() { wine "$PROBE" run "$PROGRAM" "$@" | tr -d '\r'; }
+    last_block() { tr -d '\r' < "$1" | sed 's/^\xef\xbb\xbf//' | awk '/^---- /{b=""} {b=b $0 "\n"} END{printf "%s", b}'; }
+    # Everything the program may change, but its log and its record of the last run.
+    machine_state() {
+        wine "$PROBE" state | tr -d '\r' | grep -v -e '^BOOTED "LastExitCode"' -e '^BOOTED "LastRun"'
+        ls -la --time-style=full-iso "$WORM" "$COPY_DIR" 2>&1
+    }
+    removed() {
+        local state; state=$(wine "$PROBE" state | tr -d '\r')
+        ! grep -q -e '"TrayX"' -e '"Zelvy Remover"' -e '^BOOTED "Value"' <<<"$state" && [ ! -e "$WORM" ] &&
+            [ ! -e "$COPY_DIR" ]
+    }
+    # The worm's traces, "TrayX" in a second user's hive loaded under HKEY_USERS too, and
+    # no settings of the program: one import, as each Wine start costs seconds here.
+    machine() {  # machine infected|clean
+        local data='"C:\\WINDOWS\\winppr32.exe"' key
+        [ "$1" = infected ] || data=-
+        { printf 'REGEDIT4\n\n[-HKEY_LOCAL_MACHINE\\Software\\Kestrova Zelvy Remover]\n'
+          for key in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER 'HKEY_USERS\S-1-5-21-0-0-0-1001'; do
+              printf '\n[%s\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\n"TrayX"=%s\n' "$key" "$data"
+          done; } > "$WINEPREFIX/drive_c/machine.reg"
+        wine reg import 'C:\machine.reg' >/dev/null 2>&1
+        if [ "$1" = infected ]; then echo "stand-in for the worm's file" > "$WORM"; else rm -f "$WORM"; fi
+    }
+    # name | machine | switches | exit code | afterwards: removed, or the same (but for the log and the record)
+    while IFS='|' read -r name traces switches code after <&3; do
+        machine "$traces"
+        before=$(machine_state)
+        check "$name: exit code $code, no window" is "$(unattended $switches)" "exit $code windows 0"
+        if [ "$after" = same ]; then
+            check "$name: nothing changed" is "$(machine_state)" "$before"
+        else
+            check "$name: no trace left, and nothing of its own" removed
+        fi
+        block=$(last_block "$DEBUG_LOG")
+        check "$name: the log's block ends with the exit code" is "$(tail -1 <<<"$block")" "código de salida: $code"
+        [ "$name" != infected ] || infected_log=$block
+    done 3<<'EOF'
+infected|infected|/Q|0|removed
+clean|clean|/QUIET|0|same
+detect only, infected|infected|/N /Q|6|same
+detect only, clean|clean|-n -q|0|same
+unknown switch|infected|/Q /Z|87|same
+EOF
+    for line in 'línea de órdenes: "'"$PROGRAM"'" /Q' 'cuenta: administrador, elevado' \
+        'encontrado: HKCU\SOFTWARE\Microsoft\Windows\CurrentVersion\Run\TrayX' \
+        'encontrado: HKU\S-1-5-21-0-0-0-1001\SOFTWARE\Microsoft\Windows\CurrentVersion\Run\TrayX' \
+        'encontrado: C:\windows\winppr32.exe' 'borrar HKCU\SOFTWARE\Microsoft\Windows\CurrentVersion\Run\TrayX: 0' \
+        'borrar HKU\S-1-5-21-0-0-0-1001\SOFTWARE\Microsoft\Windows\CurrentVersion\Run\TrayX: 0' \
+        'perfiles de usuario limpiados: 2' 'borrar C:\windows\winppr32.exe: 0'; do
+        check "infected: the log says \"$line\"" grep -qxF "$line" <<<"${infected_log:-}"
+    done
+
+    # The Run key read-only to the full token too: what is refused is named, no message.
+    machine infected
+    check "read-only: access list set" protect "${RUN_HKLM#HKLM\\}" 'D:P(A;;KRWD;;;WD)'
+    check "read-only: exit code 1, no window" is "$(unattended /Q)" "exit 1 windows 0"
+    check "read-only: the log names the refused value" \
+        grep -qxF 'borrar HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run\TrayX (64 bits): 5' <<<"$(last_block "$DEBUG_LOG")"
+    check "read-only: access list restored" restore_dacls
+
+    # A standard user's logon script: the filtered token, Windows' own access lists.
+    machine infected
+    check "standard user: Windows' access list on the machine's Run key" protect "${RUN_HKLM#HKLM\\}" "$USERS_READ"
+    check "standard user: on HKLM\\Software" protect Software "$USERS_READ(A;CIIO;KA;;;CO)"
+    check "standard user: on the Session Manager" protect "$SESSION_MANAGER" "$USERS_READ"
+    before=$(machine_state) debug_before=$(md5sum < "$DEBUG_LOG")
+    check "standard user: exit code 5, no window" \
+        is "$(wine "$PROBE" run limited "$PROGRAM" /Q | tr -d '\r')" "exit 5 windows 0"
+    check "standard user: nothing changed" is "$(machine_state)" "$before"
+    check "standard user: the log in the user's temporary folder" \
+        is "$(last_block "$TEMP_LOG" | sed -n 's/^cuenta: //p;$p')" $'administrador, sin elevar\ncódigo de salida: 5'
+    check "standard user: nothing in the administrators' log" is "$(md5sum < "$DEBUG_LOG")" "$debug_before"
+    check "standard user: access lists put back" restore_dacls
+
+    # A log of the administrator's choosing, then held open by another program.
+    machine infected
+    check "own log: exit code 0" is "$(unattended /Q "/LOG=$LOG_FILE")" "exit 0 windows 0"
+    check "own log: its block there" is "$(last_block "$WINEPREFIX/drive_c/registros/limpieza z.log" | tail -1)" \
+        "código de salida: 0"
+    check "own log: the record of the last run" bash -c "wine reg query '$SETTINGS\\BOOTED' | tr -d '\\r' |
+        grep -Eq 'LastRun +REG_SZ +20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-5][0-9]Z$'"
+    check "own log: the exit code recorded" bash -c "wine reg query '$SETTINGS\\BOOTED' /v LastExitCode | grep -q 'REG_SZ *0'"
+    machine infected
+    wine "$PROBE" hold "$LOG_FILE" > "$BUILD/log-held.out" 2>/dev/null & holder=$!
+    check "own log held: held" timeout 60 bash -c "until grep -q held '$BUILD/log-held.out'; do sleep 0.2; done"
+    check "own log held: the same exit code" is "$(unattended /Q "/LOG=$LOG_FILE")" "exit 0 windows 0"
+    check "own log held: removed all the same" removed
+    kill $holder 2>/dev/null
+
+    # The worm's file held by a program that is not the worm: Windows deletes it at the
+    # restart, and a run before that changes nothing.
+    machine infected
+    wine "$PROBE" hold 'C:\windows\winppr32.exe' > "$BUILD/hold.out" 2>/dev/null & holder=$!
+    check "held: file held" timeout 60 bash -c "until grep -q held '$BUILD/hold.out'; do sleep 0.2; done"
+    check "held: exit code 3010" is "$(unattended /Q)" "exit 3010 windows 0"
+    check "held: its deletion pending" test -n "$(pending)"
+    before=$(machine_state)
+    check "held, again: exit code 3010" is "$(unattended /Q)" "exit 3010 windows 0"
+    check "held, again: nothing changed" is "$(machine_state)" "$before"
+    restart
+    check "held: the restart ends the holder" ended $holder
+    for _ in $(seq 1500); do [ -e "$WORM" ] || break; sleep 0.2; done
+    keep_session
+    check "held, after the restart: exit code 0" is "$(unattended /Q)" "exit 0 windows 0"
+    check "held, after the restart: the file gone" removed
+
+    # Beside a window run: refused, nothing changed.
+    machine infected
+    wine "$PROGRAM" >/dev/null 2>&1 &
+    check "window open: window shown" shown
+    before=$(machine_state)
+    check "window open: exit code 1618" is "$(unattended /Q)" "exit 1618 windows 0"
+    check "window open: nothing changed" is "$(machine_state)" "$before"
+    focus_main
+    xdotool key alt+s
+    check "window open: exit" wait_gone
+
+    # The run at logon beside an unattended run (its mutex held here): it waits, and
+    # finds the removal done (done here, as that run would) and shows nothing.
+    machine clean
+    plant_restart_state
+    wine "$PROBE" mutex 'Global\KestrovaZelvyRemover.Unattended' > "$BUILD/mutex.out" 2>/dev/null & holder=$!
+    check "logon beside: mutex held" timeout 60 bash -c "until grep -q held '$BUILD/mutex.out'; do sleep 0.2; done"
+    rm -f "$BUILD/logon.out"
+    wine "$PROBE" run "$PROGRAM" > "$BUILD/logon.out" 2>/dev/null &
+    check "logon beside: waiting" wait_running
+    sleep 5
+    wine reg add "$SETTINGS\\BOOTED" /v Value /d 0 /f >/dev/null
+    wine reg delete "$RUN_HKLM" /v 'Zelvy Remover' /f >/dev/null
+    kill $holder 2>/dev/null
+    check "logon beside: ends without a window" \
+        timeout 120 bash -c "until grep -q exit '$BUILD/logon.out'; do sleep 0.2; done; grep -qx 'exit 0 windows 0' <(tr -d '\r' < '$BUILD/logon.out')"
+
+    # A window run's first phase, its program ended before the restart, then an unattended
+    # run: it finishes that removal, and nothing shows at the next logon.
+    machine infected
+    wine "$PROGRAM" >/dev/null 2>&1 & first=$!
+    check "after a first phase: window shown" shown
+    focus_main
+    xdotool key alt+c
+    check "after a first phase: its message" is "$(message "Virus eliminado")" "$BEGUN"
+    kill -9 $first
+    check "after a first phase: its program ended" wait_gone
+    check "after a first phase: flag 1" is "$(flag)" 1
+    check "after a first phase: Run value" has_value "$RUN_HKLM" "Zelvy Remover"
+    check "after a first phase: exit code 0" is "$(unattended /Q)" "exit 0 windows 0"
+    check "after a first phase: Run value taken back" absent "$RUN_HKLM" "Zelvy Remover"
+    check "after a first phase: flag 0" is "$(flag)" 0
+    restart
+    for _ in $(seq 1500); do [ -e "$COPY_DIR" ] || break; sleep 0.2; done
+    check "after a first phase: the copy gone at the restart" [ ! -e "$COPY_DIR" ]
+    keep_session
+    sleep 10  # the logon's programs have started by now
+    check "after a first phase: nothing started at logon" wait_gone
+
     echo "$passed passed, $failed failed"
     [ "$failed" -eq 0 ]
     exit
@@ -354,16 +536,9 @@ rm -f "$COPY_DIR"; rm -rf "$ELSEWHERE"
 # -- a standard user, as Vista to 11 start a double-clicked program and the Run values at
 # logon: with the filtered token, under Windows' own access lists (users may read the
 # machine's keys, not write them)
-USERS_READ='D:P(A;CI;KR;;;BU)(A;CI;KA;;;BA)(A;CI;KA;;;SY)'
-SESSION_MANAGER='SYSTEM\CurrentControlSet\Control\Session Manager'
 OFFER_FIRST="No se ha podido completar la primera fase de la eliminación: puede que este programa necesite permisos de administrador. ¿Desea ejecutarlo ahora como administrador?"
 OFFER_SECOND="No se ha podido completar la eliminación del virus. ¿Desea ejecutar ahora este programa como administrador para terminarla?"
 IDNO=7
-# The pending deletions at the restart that name the worm's file.
-pending() {
-    { wine reg query "HKLM\\$SESSION_MANAGER" /v PendingFileRenameOperations 2>/dev/null || true; } |
-        tr -d '\r' | grep -io 'winppr32[^ ]*' || true
-}
 wine reg delete "$SETTINGS" /f >/dev/null 2>&1
 plant_traces
 others=$(other_values)

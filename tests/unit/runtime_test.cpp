@@ -5,6 +5,7 @@
 #include "runtime/app.h"
 #include "runtime/errors.h"
 #include "runtime/files.h"
+#include "runtime/log.h"
 #include "runtime/settings.h"
 #include "runtime/variant.h"
 
@@ -126,6 +127,11 @@ TEST(Files, KillRaisesForMissingAndUndeletableFiles)
 
     CloseHandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY, nullptr));
     EXPECT_EQ(ErrorOf([&] { Kill(file); }), err::PathFileAccess);
+    try {  // with Windows' own reason, for the log
+        Kill(file);
+    } catch (const Error& e) {
+        EXPECT_EQ(e.system(), static_cast<unsigned long>(ERROR_ACCESS_DENIED));
+    }
     SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(ErrorOf([&] { Kill(file); }), 0);
     EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -167,4 +173,53 @@ TEST(Errors, UntrappedErrorIsReportedWithItsNumberAndEndsTheProgram)
     Resume([&] { ++statements; });
     EXPECT_EQ(statements, 1);
     EXPECT_EQ(desktop.ends, 1);
+}
+
+TEST(Log, AppendsOneBlockPerRunAsUtf8AndKeepsTheOlderPartInOneRotatedFile)
+{
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    const std::wstring file = JoinPath(dir, L"tarquelin-test.log"), rotated = JoinPath(dir, L"tarquelin-test.old.log");
+    EXPECT_EQ(Rotated(file), rotated);
+    EXPECT_EQ(Rotated(L"C:\\a.b\\log"), L"C:\\a.b\\log.old");
+    DeleteFileW(file.c_str());
+    DeleteFileW(rotated.c_str());
+    auto contents = [](const std::wstring& path) {
+        std::string bytes(4096, '\0');
+        DWORD read = 0;
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return std::string("absent");
+        ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+        CloseHandle(h);
+        return bytes.substr(0, read);
+    };
+    const std::string bom = "\xEF\xBB\xBF";
+    struct Step {
+        bool kept;
+        std::wstring line;
+        std::string file, rotated;
+    } steps[] = {
+        {true, L"eliminación", bom + "eliminaci\xC3\xB3n\r\n", "absent"},  // new file: the mark, once
+        {false, L"not kept", bom + "eliminaci\xC3\xB3n\r\n", "absent"},
+        {true, L"dos", bom + "eliminaci\xC3\xB3n\r\ndos\r\n", "absent"},
+        // Past the limit of 40 bytes: the older part moves aside, the new file starts over.
+        {true, std::wstring(30, L'x'), bom + std::string(30, 'x') + "\r\n", bom + "eliminaci\xC3\xB3n\r\ndos\r\n"},
+        {true, L"tres", bom + "tres\r\n", bom + std::string(30, 'x') + "\r\n"},  // and again, one file kept
+    };
+    for (const Step& step : steps) {
+        Log log(step.kept);
+        log.Line(step.line);
+        EXPECT_TRUE(log.AppendTo(file, 40));
+        EXPECT_EQ(contents(file), step.file);
+        EXPECT_EQ(contents(rotated), step.rotated);
+    }
+    Log held(true);
+    held.Line(L"cuatro");
+    HANDLE reader = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_FALSE(held.AppendTo(file, 1024));  // held by a reader that shares nothing
+    CloseHandle(reader);
+    EXPECT_TRUE(held.AppendTo(file, 1024));   // the lines were kept for another try
+    EXPECT_EQ(contents(file), bom + "tres\r\ncuatro\r\n");
+    DeleteFileW(file.c_str());
+    DeleteFileW(rotated.c_str());
 }

@@ -14,6 +14,7 @@
 #include "runtime/settings.h"
 #include "system/modInstall.h"
 #include "workflow/Removal.h"
+#include "workflow/Unattended.h"
 
 using namespace workflow;
 
@@ -273,7 +274,8 @@ protected:
 
     test::ApiOverride restore;
     test::RecordingDesktop desktop;
-    Removal handlers{runtime::app::OpenImage()};
+    runtime::Log log{false};
+    Removal handlers{runtime::app::OpenImage(), log};
     std::optional<window::frmMain> form;
 };
 
@@ -905,4 +907,39 @@ TEST_F(Workflow, ExitTouchesNothingAndTheLinkOpensThePageEachClick)
               ERROR_SUCCESS);
     EXPECT_TRUE(desktop.messages.empty());
     EXPECT_TRUE(exitRequests.empty());
+}
+
+TEST(Switches, InAnyCaseWithSlashOrDashAndAnythingElseIsMalformed)
+{
+    struct Case {
+        std::vector<std::wstring> arguments;
+        bool valid, quiet, detect, help;
+        std::wstring log, bad;
+    } cases[] = {
+        {{L"/Q"}, true, true, false, false, L"", L""},
+        {{L"-quiet", L"/n"}, true, true, true, false, L"", L""},
+        {{L"-N"}, true, false, true, false, L"", L""},
+        {{L"/?"}, true, false, false, true, L"", L""},
+        {{L"/log=C:\\Registro de limpieza\\z.log", L"/Q"}, true, true, false, false,
+         L"C:\\Registro de limpieza\\z.log", L""},
+        {{L"/Q", L"/X"}, false, true, false, false, L"", L"/X"},
+        {{L"Q"}, false, false, false, false, L"", L"Q"},
+        {{L"/QQ"}, false, false, false, false, L"", L"/QQ"},
+        {{L"/LOG="}, false, false, false, false, L"", L"/LOG="},
+        {{L"/LOG=a", L"/LOG=b"}, false, false, false, false, L"a", L"/LOG=b"},
+        {{L"/"}, false, false, false, false, L"", L"/"},
+        {{L""}, false, false, false, false, L"", L""},
+    };
+    for (const Case& c : cases) {
+        const Switches s = ReadSwitches(c.arguments);
+        const std::string what = ::testing::PrintToString(c.arguments.front());
+        EXPECT_TRUE(s.any) << what;
+        EXPECT_EQ(s.valid, c.valid) << what;
+        EXPECT_EQ(s.quiet, c.quiet) << what;
+        EXPECT_EQ(s.detect, c.detect) << what;
+        EXPECT_EQ(s.help, c.help) << what;
+        EXPECT_EQ(s.log, c.log) << what;
+        EXPECT_EQ(s.bad, c.bad) << what;
+    }
+    EXPECT_FALSE(ReadSwitches({}).any);  // the window, as ever
 }

@@ -139,3 +139,13 @@ shoot() {
 # Restarts Windows as the program does (Wine: every process ended, the deletions
 # pending at the restart carried out, then a logon).
 restart() { wine "$PROBE" restart >/dev/null 2>&1 & }
+
+# Keeps one program running in the session: once its last program has ended, Wine ends
+# the session's services, and the next program, starting them again, takes half a
+# minute under qemu instead of seconds. A restart ends it; start it again after one.
+keep_session() {
+    : > "$WINEPREFIX/drive_c/windows/temp/session"
+    rm -f "$BUILD/keeper.out"
+    wine "$PROBE" hold 'C:\windows\temp\session' > "$BUILD/keeper.out" 2>/dev/null &
+    timeout 120 bash -c "until grep -q held '$BUILD/keeper.out'; do sleep 0.2; done"
+}
