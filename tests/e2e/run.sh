@@ -354,7 +354,7 @@ EOF
     focus_main
     xdotool key alt+c
     check "after a first phase: its message" is "$(message "Virus eliminado")" "$BEGUN"
-    kill -9 $first
+    { kill -9 $first && wait $first; } 2>/dev/null
     check "after a first phase: its program ended" wait_gone
     check "after a first phase: flag 1" is "$(flag)" 1
     check "after a first phase: Run value" has_value "$RUN_HKLM" "Zelvy Remover"
