@@ -105,14 +105,22 @@ settle_prefix() {
 # caller reading it through a pipe (ctest) would wait that long, and under qemu the
 # session's start (wineboot) sometimes never ends.
 start_session() {
-    wineserver -p
-    # Once a session's last program has ended, Wine ends its services within seconds,
-    # and the next program starts them again, lending them its output (seen: ctest then
-    # waited on the unit tests' output long after they had passed). One program is kept
-    # running, a file held open, until the session is ended.
-    : > "$WINEPREFIX/drive_c/windows/temp/session"
-    wine "$BUILD/tests/probe.exe" hold 'C:\windows\temp\session' > "$BUILD/session.out" 2>&1 &
-    timeout 300 bash -c "until grep -q held '$BUILD/session.out'; do sleep 0.2; done" || true
+    local try
+    for try in 1 2 3; do
+        wineserver -p
+        # Once a session's last program has ended, Wine ends its services within seconds,
+        # and the next program starts them again, lending them its output (seen: ctest
+        # then waited on the unit tests' output long after they had passed). One program
+        # is kept running, a file held open, until the session is ended.
+        : > "$WINEPREFIX/drive_c/windows/temp/session"
+        wine "$BUILD/tests/probe.exe" hold 'C:\windows\temp\session' > "$BUILD/session.out" 2>&1 &
+        timeout 300 bash -c "until grep -q held '$BUILD/session.out'; do sleep 0.2; done" && return 0
+        # Seen in the demo: the session's wineboot --init never ended, and every Wine
+        # command after it waited on it.
+        echo "the Wine session did not start in time (try $try of 3)" >&2
+        wineserver -k 2>/dev/null || true
+    done
+    return 1
 }
 
 # Starts Xvfb on a free display unless one is given; stops it when the script exits.
