@@ -17,6 +17,37 @@ export WINEDEBUG=-all
 # winedbg off: a crash must fail the run, not wait on a dialog.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
+# Wall time of each part of a run: one line as each part ends, a table when the run
+# ends, passed or not. Kept in a file, so that parts run in a subshell or beside
+# another are counted too. Under qemu every Wine process start costs seconds: these
+# are the figures to watch.
+start_timing() { mkdir -p "$BUILD"; : > "$BUILD/times"; TIMING=1; }
+timed() {  # timed NAME COMMAND...
+    local name=$1 start=$SECONDS; shift
+    PART=$name
+    "$@"
+    PART=
+    printf '%s|%s\n' "$name" $((SECONDS - start)) >> "$BUILD/times"
+    printf 'time: %s %s\n' "$name" "$(minutes $((SECONDS - start)))"
+}
+minutes() { printf '%d:%02d' $(($1 / 60)) $(($1 % 60)); }
+print_times() {
+    local name took
+    echo "Times (wall clock; $(machine_kind)):"
+    while IFS='|' read -r name took; do printf '  %-28s %6s\n' "$name" "$(minutes "$took")"; done < "$BUILD/times"
+    [ -z "$PART" ] || printf '  %-28s %6s\n' "$PART" "failed"
+    local install; install=$(sed -n 's/^install|//p' "$BUILD/times")
+    printf '  %-28s %6s\n' "whole run" "$(minutes $SECONDS)" "without the install" "$(minutes $((SECONDS - ${install:-0})))"
+}
+machine_kind() { if [ -n "${QEMU_RESERVED_VA:-}" ]; then echo "32-bit programs under qemu"; else echo "32-bit programs native"; fi; }
+# The table, when this run is timed; the session and the display that it started.
+TIMING= PART=
+at_exit() {
+    [ -z "$TIMING" ] || print_times
+    [ -z "${XVFB_PID:-}" ] || { wineserver -k 2>/dev/null; kill "$XVFB_PID" 2>/dev/null; } || true
+}
+trap at_exit EXIT
+
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 install_packages() {
@@ -133,7 +164,6 @@ start_display() {
     local scale=${DPI:-96}
     Xvfb -displayfd 3 -screen 0 $((1024 * scale / 96))x$((768 * scale / 96))x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
     XVFB_PID=$!
-    trap 'wineserver -k 2>/dev/null || true; kill $XVFB_PID 2>/dev/null || true' EXIT
     for _ in $(seq 100); do
         n=$(cat "$number" 2>/dev/null || true)
         if [ -n "$n" ]; then export DISPLAY=:$n; xdpyinfo >/dev/null 2>&1 && return 0; fi
