@@ -52,7 +52,7 @@ as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
 install_packages() {
     local want=(cmake make python3 g++-mingw-w64-i686 mingw-w64-i686-dev googletest wine wine32:i386 wine64
-                xvfb fonts-wine xdotool x11-utils imagemagick osslsigncode openssl)
+                xvfb python3-xlib fonts-wine xdotool x11-utils imagemagick osslsigncode openssl)
     # Without a 32-bit kernel ABI the i386 Wine loader runs under qemu's user-mode emulator.
     can_run_i386 || want+=(qemu-user-static)
     local missing=()
@@ -166,8 +166,12 @@ start_display() {
     XVFB_PID=$!
     for _ in $(seq 100); do
         n=$(cat "$number" 2>/dev/null || true)
-        if [ -n "$n" ]; then export DISPLAY=:$n; xdpyinfo >/dev/null 2>&1 && return 0; fi
+        if [ -n "$n" ]; then export DISPLAY=:$n; xdpyinfo >/dev/null 2>&1 && break; fi
         sleep 0.1
     done
-    echo "Xvfb did not start" >&2; exit 1
+    xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; exit 1; }
+    # No window manager runs there: this stands in for the one thing Wine waits for.
+    local ready=$BUILD/wm_state.out
+    "$ROOT/tools/lib/wm_state.py" > "$ready" 2>&1 &
+    timeout 30 bash -c "until grep -q ready '$ready'; do sleep 0.1; done" || { cat "$ready" >&2; exit 1; }
 }
