@@ -16,8 +16,9 @@
 //   probe mutex NAME                holds the mutex NAME until killed
 //   probe state                     every value the program may change, one a line, in one
 //                                   process (each Wine start costs seconds under qemu): the
-//                                   Run keys, a second user's, the program's settings, the
-//                                   pending renames
+//                                   Run keys (HKLM64, HKLM32, HKCU), a second user's (HKU1001),
+//                                   the program's settings (SETTINGS, BOOTED), the Session
+//                                   Manager's values (SM): WHERE "NAME" TYPE:HEX a line
 //   probe restart                   restarts Windows as the program does
 // Waits up to 60 seconds for a window; exits 1 when it never comes.
 #include <windows.h>
@@ -189,6 +190,7 @@ int State()
     PrintValues(L"HKLM32", HKEY_LOCAL_MACHINE, run, KEY_WOW64_32KEY);
     PrintValues(L"HKCU", HKEY_CURRENT_USER, run);
     PrintValues(L"HKU1001", HKEY_USERS, (std::wstring(L"S-1-5-21-0-0-0-1001\\") + run).c_str(), 0);
+    PrintValues(L"SETTINGS", HKEY_LOCAL_MACHINE, L"Software\\Kestrova Zelvy Remover", 0);
     PrintValues(L"BOOTED", HKEY_LOCAL_MACHINE, L"Software\\Kestrova Zelvy Remover\\BOOTED", 0);
     PrintValues(L"SM", HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0);
     return 0;

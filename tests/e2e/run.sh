@@ -9,7 +9,7 @@
 only=${1:-}
 set -uo pipefail
 source "$(dirname "$0")/../../tools/lib/traces.sh"
-SHOTS=$BUILD/screenshots
+SHOTS=${SHOTS:-$BUILD/screenshots}
 mkdir -p "$SHOTS"
 passed=0 failed=0
 check() {  # check NAME COMMAND...
@@ -17,11 +17,10 @@ check() {  # check NAME COMMAND...
     if "$@"; then passed=$((passed + 1)); echo "ok   $name"; else failed=$((failed + 1)); echo "FAIL $name"; fi
 }
 is() { [ "$1" = "$2" ]; }
-absent() { ! has_value "$@"; }
 # The stand-in's mark, left when it starts in place of the program.
 STARTED_MARK=tarquelin.exe.started
-own_value() { { wine reg query "$RUN_HKLM" /v 'Zelvy Remover' 2>/dev/null || true; } | tr -d '\r' | sed -n 's/^ *Zelvy Remover *REG_SZ *//p'; }
-snapshot() { export_key "$RUN_HKLM"; export_key "$RUN_HKCU"; export_key "$SETTINGS"; }
+own_value() { text HKLM32 "Zelvy Remover"; }  # in the program's own view
+snapshot() { read_state; echo "$STATE"; }
 # The next message box TITLE once the one that showed OLD has gone.
 next_message() {
     local text
@@ -37,11 +36,6 @@ IDOK=1 IDYES=6
 # Windows' own access lists: users may read the machine's keys, not write them.
 USERS_READ='D:P(A;CI;KR;;;BU)(A;CI;KA;;;BA)(A;CI;KA;;;SY)'
 SESSION_MANAGER='SYSTEM\CurrentControlSet\Control\Session Manager'
-# The pending deletions at the restart that name the worm's file.
-pending() {
-    { wine reg query "HKLM\\$SESSION_MANAGER" /v PendingFileRenameOperations 2>/dev/null || true; } |
-        tr -d '\r' | grep -io 'winppr32[^ ]*' || true
-}
 
 # Access lists changed (keys below HKLM), each as it was found: put back whatever
 # happens, and the session ends.
@@ -62,6 +56,7 @@ trap 'status=$?; restore_dacls; wineserver -k 2>/dev/null; exit $status' EXIT
 wineserver -k 2>/dev/null || true
 wineserver -p
 install_program
+keep_session
 
 # Presses a button of window KIND TITLE: "key" sends KEYS to the focused window, "mouse"
 # clicks the control ID.
@@ -85,9 +80,9 @@ refused_press() {  # refused_press NAME WHAT TEXT
 # under qemu a start takes seconds, and one that joined the session after a restart
 # would seem to have survived it.
 start_bystander() {
-    rm -f "$BUILD/bystander.out"
-    wine "$PROBE" hold 'C:\windows\win.ini' > "$BUILD/bystander.out" 2>/dev/null & BYSTANDER=$!
-    timeout 60 bash -c "until grep -q held '$BUILD/bystander.out'; do sleep 0.2; done"
+    rm -f "$OUT/bystander.out"
+    wine "$PROBE" hold 'C:\windows\win.ini' > "$OUT/bystander.out" 2>/dev/null & BYSTANDER=$!
+    timeout 60 bash -c "until grep -q held '$OUT/bystander.out'; do sleep 0.2; done"
 }
 session_ended() {  # the program PID and the bystander were both ended by the restart
     for _ in $(seq 600); do alive "$1" || alive "$BYSTANDER" || return 0; sleep 0.2; done
@@ -100,26 +95,29 @@ session_ended() {  # the program PID and the bystander were both ended by the re
 # "again", the worm comes back before the restart that deletes the copy, and the user
 # removes it again the same way.
 removal() {  # removal key|mouse [again]
-    wine reg delete "$SETTINGS" /f >/dev/null 2>&1 || true
-    removal_run "$1"
+    removal_run "$1" fresh
     [ "${2:-}" != again ] || removal_run "$1, worm back"
     restart
     # Under qemu the restart may first start a new session, which can take minutes.
     for _ in $(seq 1500); do [ -e "$COPY_DIR" ] || break; sleep 0.2; done
     check "$1: after one more restart the copy and its folder are gone" [ ! -e "$COPY_DIR" ]
+    keep_session
     cp "$BUILD/tarquelin.exe" "$PROGRAM_FILE"
 }
-removal_run() {  # removal_run LABEL
+copy_left() { [ ! -e "$COPY_DIR/tarquelin.exe" ] || [ -n "$(pending 'Kestrova Zelvy Remover\tarquelin.exe')" ]; }
+removal_run() {  # removal_run LABEL [fresh]
     local by=$1 first
     cp "$BUILD/tarquelin.exe" "$PROGRAM_FILE"
     rm -f "$(dirname "$PROGRAM_FILE")/$STARTED_MARK"
-    plant_traces
+    plant_traces "${2:-}"
+    read_state
     local others; others=$(other_values)
     wine "$PROGRAM" >/dev/null 2>&1 & first=$!
     check "$by: window shown" shown
     focus_main
     press "$by" window "$TITLE" 102 alt+c
     check "$by: first phase's message" is "$(message "Virus eliminado")" "$BEGUN"
+    read_state
     check "$by: own Run value, the quoted path of the copy under Program Files" is "$(own_value)" "\"$COPY\""
     check "$by: the copy is the build, byte for byte" cmp -s "$COPY_DIR/tarquelin.exe" "$BUILD/tarquelin.exe"
     check "$by: every TrayX gone" no_trayx
@@ -130,6 +128,7 @@ removal_run() {  # removal_run LABEL
     timeout 30 import -window root "$SHOTS/restart-$by.png"
     press "$by" message "Virus eliminado" 1 Return
     check "$by: the restart ends the session" session_ended $first
+    keep_session
     # Nothing here starts the program: Wine's logon does, from the Run value.
     check "$by: started again at logon, completion message" is "$(message "Eliminación completada.")" "$DONE"
     check "$by: main window never shown" bash -c "! xdotool search --onlyvisible --name '^$TITLE\$' >/dev/null"
@@ -137,16 +136,15 @@ removal_run() {  # removal_run LABEL
     press "$by" message "Eliminación completada." 1 Return
     check "$by: program ends after the message" wait_gone
     check "$by: worm file deleted" [ ! -e "$WORM" ]
+    read_state
     check "$by: no TrayX anywhere" no_trayx
-    check "$by: own Run value removed" absent "$RUN_HKLM" "Zelvy Remover"
+    check "$by: own Run value removed" lacks HKLM32 "Zelvy Remover"
     check "$by: flag cleared to 0" is "$(flag)" 0
     check "$by: other start-up values unchanged" is "$(other_values)" "$others"
     check "$by: the file first started never ran again" [ ! -e "$(dirname "$PROGRAM_FILE")/$STARTED_MARK" ]
     # Wine's start after a restart may carry out the pending deletions once more, and under
     # qemu it can come after the completion asked for the copy's: then it is gone already.
-    check "$by: the copy left to the restart: there, its deletion pending, or taken by Wine's start" \
-        bash -c "[ ! -e '$COPY_DIR/tarquelin.exe' ] || wine reg query 'HKLM\\$SESSION_MANAGER' /v PendingFileRenameOperations |
-                 grep -qF 'Kestrova Zelvy Remover\\tarquelin.exe'"
+    check "$by: the copy left to the restart: there, its deletion pending, or taken by Wine's start" copy_left
 }
 
 # Twips of the stored layout to pixels at the prefix's DPI, rounded as MulDiv does.
@@ -271,7 +269,7 @@ EOF
 
     # The Run key read-only to the full token too: what is refused is named, no message.
     machine infected
-    check "read-only: access list set" protect "${RUN_HKLM#HKLM\\}" 'D:P(A;;KRWD;;;WD)'
+    check "read-only: access list set" protect "$RUN_KEY" 'D:P(A;;KRWD;;;WD)'
     check "read-only: exit code 1, no window" is "$(unattended /Q)" "exit 1 windows 0"
     check "read-only: the log names the refused value" \
         grep -qxF 'borrar HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run\TrayX (64 bits): 5' <<<"$(last_block "$DEBUG_LOG")"
@@ -279,7 +277,7 @@ EOF
 
     # A standard user's logon script: the filtered token, Windows' own access lists.
     machine infected
-    check "standard user: Windows' access list on the machine's Run key" protect "${RUN_HKLM#HKLM\\}" "$USERS_READ"
+    check "standard user: Windows' access list on the machine's Run key" protect "$RUN_KEY" "$USERS_READ"
     check "standard user: on HKLM\\Software" protect Software "$USERS_READ(A;CIIO;KA;;;CO)"
     check "standard user: on the Session Manager" protect "$SESSION_MANAGER" "$USERS_READ"
     before=$(machine_state) debug_before=$(md5sum < "$DEBUG_LOG")
@@ -300,8 +298,8 @@ EOF
         grep -Eq 'LastRun +REG_SZ +20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-5][0-9]Z$'"
     check "own log: the exit code recorded" bash -c "wine reg query '$SETTINGS\\BOOTED' /v LastExitCode | grep -q 'REG_SZ *0'"
     machine infected
-    wine "$PROBE" hold "$LOG_FILE" > "$BUILD/log-held.out" 2>/dev/null & holder=$!
-    check "own log held: held" timeout 60 bash -c "until grep -q held '$BUILD/log-held.out'; do sleep 0.2; done"
+    wine "$PROBE" hold "$LOG_FILE" > "$OUT/log-held.out" 2>/dev/null & holder=$!
+    check "own log held: held" timeout 60 bash -c "until grep -q held '$OUT/log-held.out'; do sleep 0.2; done"
     check "own log held: the same exit code" is "$(unattended /Q "/LOG=$LOG_FILE")" "exit 0 windows 0"
     check "own log held: removed all the same" removed
     kill $holder 2>/dev/null
@@ -309,10 +307,11 @@ EOF
     # The worm's file held by a program that is not the worm: Windows deletes it at the
     # restart, and a run before that changes nothing.
     machine infected
-    wine "$PROBE" hold 'C:\windows\winppr32.exe' > "$BUILD/hold.out" 2>/dev/null & holder=$!
-    check "held: file held" timeout 60 bash -c "until grep -q held '$BUILD/hold.out'; do sleep 0.2; done"
+    wine "$PROBE" hold 'C:\windows\winppr32.exe' > "$OUT/hold.out" 2>/dev/null & holder=$!
+    check "held: file held" timeout 60 bash -c "until grep -q held '$OUT/hold.out'; do sleep 0.2; done"
     check "held: exit code 3010" is "$(unattended /Q)" "exit 3010 windows 0"
-    check "held: its deletion pending" test -n "$(pending)"
+    read_state
+    check "held: its deletion pending" test -n "$(pending winppr32)"
     before=$(machine_state)
     check "held, again: exit code 3010" is "$(unattended /Q)" "exit 3010 windows 0"
     check "held, again: nothing changed" is "$(machine_state)" "$before"
@@ -338,17 +337,17 @@ EOF
     # finds the removal done (done here, as that run would) and shows nothing.
     machine clean
     plant_restart_state
-    wine "$PROBE" mutex 'Global\KestrovaZelvyRemover.Unattended' > "$BUILD/mutex.out" 2>/dev/null & holder=$!
-    check "logon beside: mutex held" timeout 60 bash -c "until grep -q held '$BUILD/mutex.out'; do sleep 0.2; done"
-    rm -f "$BUILD/logon.out"
-    wine "$PROBE" run "$PROGRAM" > "$BUILD/logon.out" 2>/dev/null &
+    wine "$PROBE" mutex 'Global\KestrovaZelvyRemover.Unattended' > "$OUT/mutex.out" 2>/dev/null & holder=$!
+    check "logon beside: mutex held" timeout 60 bash -c "until grep -q held '$OUT/mutex.out'; do sleep 0.2; done"
+    rm -f "$OUT/logon.out"
+    wine "$PROBE" run "$PROGRAM" > "$OUT/logon.out" 2>/dev/null &
     check "logon beside: waiting" wait_running
     sleep 5
-    wine reg add "$SETTINGS\\BOOTED" /v Value /d 0 /f >/dev/null
-    wine reg delete "$RUN_HKLM" /v 'Zelvy Remover' /f >/dev/null
+    printf '[%s]\n%s\n\n' "HKEY_LOCAL_MACHINE\\$SETTINGS_KEY\\BOOTED" '"Value"="0"' \
+        "HKEY_LOCAL_MACHINE\\$RUN32_KEY" '"Zelvy Remover"=-' | apply_reg
     kill $holder 2>/dev/null
     check "logon beside: ends without a window" \
-        timeout 120 bash -c "until grep -q exit '$BUILD/logon.out'; do sleep 0.2; done; grep -qx 'exit 0 windows 0' <(tr -d '\r' < '$BUILD/logon.out')"
+        timeout 120 bash -c "until grep -q exit '$OUT/logon.out'; do sleep 0.2; done; grep -qx 'exit 0 windows 0' <(tr -d '\r' < '$OUT/logon.out')"
 
     # A window run's first phase, its program ended before the restart, then an unattended
     # run: it finishes that removal, and nothing shows at the next logon.
@@ -360,10 +359,12 @@ EOF
     check "after a first phase: its message" is "$(message "Virus eliminado")" "$BEGUN"
     { kill -9 $first && wait $first; } 2>/dev/null
     check "after a first phase: its program ended" wait_gone
+    read_state
     check "after a first phase: flag 1" is "$(flag)" 1
-    check "after a first phase: Run value" has_value "$RUN_HKLM" "Zelvy Remover"
+    check "after a first phase: Run value" has HKLM32 "Zelvy Remover"
     check "after a first phase: exit code 0" is "$(unattended /Q)" "exit 0 windows 0"
-    check "after a first phase: Run value taken back" absent "$RUN_HKLM" "Zelvy Remover"
+    read_state
+    check "after a first phase: Run value taken back" lacks HKLM32 "Zelvy Remover"
     check "after a first phase: flag 0" is "$(flag)" 0
     restart
     for _ in $(seq 1500); do [ -e "$COPY_DIR" ] || break; sleep 0.2; done
@@ -407,8 +408,7 @@ check "exit changes nothing in the registry or the settings" \
 check "exit leaves the worm's file" [ -e "$WORM" ]
 
 # -- a machine without the worm: nothing changed, no restart
-for view in /reg:64 /reg:32; do wine reg delete "$RUN_HKLM" /v TrayX /f $view >/dev/null 2>&1; done
-wine reg delete "$RUN_HKCU" /v TrayX /f >/dev/null 2>&1
+printf '[%s]\n"TrayX"=-\n\n' "HKEY_LOCAL_MACHINE\\$RUN_KEY" "HKEY_LOCAL_MACHINE\\$RUN32_KEY" "HKEY_CURRENT_USER\\$RUN_KEY" | apply_reg
 rm -f "$WORM"
 before=$(snapshot)
 wine "$PROGRAM" >/dev/null 2>&1 &
@@ -449,22 +449,24 @@ check "odd-folder: no other program was started" [ ! -e "$ODD_DIR/../x.exe.start
 # asked to delete the file at the restart, and the run after it completes
 echo "stand-in for the worm's file" > "$WORM"
 plant_restart_state
-wine "$PROBE" hold 'C:\windows\winppr32.exe' > "$BUILD/hold.out" 2>/dev/null & locker=$!
-check "locked: file held" timeout 60 bash -c "until grep -q held '$BUILD/hold.out'; do sleep 0.2; done"
+wine "$PROBE" hold 'C:\windows\winppr32.exe' > "$OUT/hold.out" 2>/dev/null & locker=$!
+check "locked: file held" timeout 60 bash -c "until grep -q held '$OUT/hold.out'; do sleep 0.2; done"
 wine wineboot >/dev/null 2>&1 &  # a logon
 check "locked: asks to restart, the file to go then" is "$(message "Eliminación incompleta")" "$IN_USE"
-check "locked: its deletion is pending" \
-    bash -c "wine reg query 'HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager' /v PendingFileRenameOperations | grep -q winppr32"
+read_state
+check "locked: its deletion is pending" test -n "$(pending winppr32)"
 check "locked: worm file still there" [ -e "$WORM" ]
 check "locked: flag kept at 1" is "$(flag)" 1
 timeout 30 import -window root "$SHOTS/in-use.png"
 click message "Eliminación incompleta" $IDYES
 check "locked: the restart ends the holder" ended "$locker"
+keep_session
 check "locked: after the restart, completion message" is "$(message "Eliminación completada.")" "$DONE"
 xdotool key Return
 check "locked: program ends" wait_gone
 check "locked: worm file deleted" [ ! -e "$WORM" ]
-check "locked: own Run value removed" absent "$RUN_HKLM" "Zelvy Remover"
+read_state
+check "locked: own Run value removed" lacks HKLM32 "Zelvy Remover"
 check "locked: flag cleared to 0" is "$(flag)" 0
 
 # -- a copy of the worm running at logon, with "TrayX" written back into both Run keys,
@@ -473,13 +475,11 @@ DECOY_DIR=$WINEPREFIX/drive_c/Juegos
 mkdir -p "$DECOY_DIR"
 cp "$PROBE" "$WORM"
 cp "$PROBE" "$DECOY_DIR/winppr32.exe"
-plant_restart_state
-wine reg add "$RUN_HKLM" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f >/dev/null
-wine reg add "$RUN_HKCU" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f >/dev/null
-wine 'C:\windows\winppr32.exe' hold 'C:\windows\win.ini' > "$BUILD/worm.out" 2>/dev/null & worm=$!
-wine 'C:\Juegos\winppr32.exe' hold 'C:\windows\win.ini' > "$BUILD/decoy.out" 2>/dev/null & decoy=$!
+plant_restart_state "$(printf '[%s]\n%s\n\n' "HKEY_LOCAL_MACHINE\\$RUN32_KEY" "$TRAYX" "HKEY_CURRENT_USER\\$RUN_KEY" "$TRAYX")"
+wine 'C:\windows\winppr32.exe' hold 'C:\windows\win.ini' > "$OUT/worm.out" 2>/dev/null & worm=$!
+wine 'C:\Juegos\winppr32.exe' hold 'C:\windows\win.ini' > "$OUT/decoy.out" 2>/dev/null & decoy=$!
 check "worm running: both copies started" \
-    timeout 60 bash -c "until grep -q held '$BUILD/worm.out' && grep -q held '$BUILD/decoy.out'; do sleep 0.2; done"
+    timeout 60 bash -c "until grep -q held '$OUT/worm.out' && grep -q held '$OUT/decoy.out'; do sleep 0.2; done"
 wine "$PROGRAM" >/dev/null 2>&1 &
 check "worm running: completion message" is "$(message "Eliminación completada.")" "$DONE"
 xdotool key Return
@@ -487,17 +487,18 @@ check "worm running: program ends" wait_gone
 check "worm running: the worm's copy was ended" ended "$worm"
 check "worm running: the program of the same name elsewhere still runs" alive "$decoy"
 check "worm running: worm file deleted" [ ! -e "$WORM" ]
+read_state
 check "worm running: no TrayX anywhere" no_trayx
-check "worm running: own Run value removed" absent "$RUN_HKLM" "Zelvy Remover"
+check "worm running: own Run value removed" lacks HKLM32 "Zelvy Remover"
 check "worm running: flag cleared to 0" is "$(flag)" 0
 kill "$worm" "$decoy" 2>/dev/null
 
 # -- the machine-wide Run key read-only: no false success, no restart, and, the
 # program being elevated already, no offer to run as administrator but what failed
-wine reg delete "$SETTINGS" /f >/dev/null 2>&1
-plant_traces
+plant_traces fresh
+read_state
 others=$(other_values)
-check "read-only: access list set" protect "${RUN_HKLM#HKLM\\}" 'D:P(A;;KRWD;;;WD)'
+check "read-only: access list set" protect "$RUN_KEY" 'D:P(A;;KRWD;;;WD)'
 wine "$PROGRAM" >/dev/null 2>&1 & first=$!
 check "read-only: window shown" shown
 refused_press read-only "says what could not be done" "$NOT_REGISTERED"
@@ -506,22 +507,23 @@ click message "Eliminación incompleta" $IDOK
 sleep 3  # a restart, were one requested, would have begun by now
 check "read-only: the window stays" shown
 check "read-only: no restart, a bystander still runs" alive "$BYSTANDER"
+read_state
 check "read-only: no flag" is "$(flag)" ""
-check "read-only: no own Run value" absent "$RUN_HKLM" "Zelvy Remover"
-check "read-only: user's TrayX gone" absent "$RUN_HKCU" TrayX
-check "read-only: machine's TrayX stays" has_value "$RUN_HKLM" TrayX
+check "read-only: no own Run value" lacks HKLM32 "Zelvy Remover"
+check "read-only: user's TrayX gone" lacks HKCU TrayX
+check "read-only: machine's TrayX stays" has HKLM32 TrayX
 focus_main
 xdotool key alt+s
 check "read-only: exit" wait_gone
 kill "$BYSTANDER" 2>/dev/null
 check "read-only: access list restored" restore_dacls
+read_state
 check "read-only: other start-up values unchanged" is "$(other_values)" "$others"
 
 
 # -- where the copy's folder belongs, a link to a folder that users may write (Wine shows
 # a Linux symbolic link as a reparse point): refused, and nothing written through it
-wine reg delete "$SETTINGS" /f >/dev/null 2>&1
-plant_traces
+plant_traces fresh
 ELSEWHERE=$WINEPREFIX/drive_c/users/Public/elsewhere
 rm -rf "$COPY_DIR" "$ELSEWHERE"; mkdir -p "$ELSEWHERE"; ln -s "$ELSEWHERE" "$COPY_DIR"
 wine "$PROGRAM" >/dev/null 2>&1 &
@@ -531,7 +533,8 @@ xdotool key alt+c
 check "reparse point: refused, said what could not be done" is "$(message "Eliminación incompleta")" "$NOT_REGISTERED"
 click message "Eliminación incompleta" $IDOK
 check "reparse point: nothing written through it" [ -z "$(ls -A "$ELSEWHERE")" ]
-check "reparse point: no own Run value, no flag" bash -c "! wine reg query '$RUN_HKLM' /v 'Zelvy Remover' >/dev/null 2>&1 && [ -z '$(flag)' ]"
+read_state
+check "reparse point: no own Run value, no flag" bash -c "[ -z '$(own_value)' ] && [ -z '$(flag)' ]"
 focus_main
 xdotool key alt+s
 check "reparse point: exit" wait_gone
@@ -543,11 +546,11 @@ rm -f "$COPY_DIR"; rm -rf "$ELSEWHERE"
 OFFER_FIRST="No se ha podido completar la primera fase de la eliminación: puede que este programa necesite permisos de administrador. ¿Desea ejecutarlo ahora como administrador?"
 OFFER_SECOND="No se ha podido completar la eliminación del virus. ¿Desea ejecutar ahora este programa como administrador para terminarla?"
 IDNO=7
-wine reg delete "$SETTINGS" /f >/dev/null 2>&1
-plant_traces
+plant_traces fresh
+read_state
 others=$(other_values)
-pending_before=$(pending)
-check "standard user: Windows' access list on the machine's Run key" protect "${RUN_HKLM#HKLM\\}" "$USERS_READ"
+pending_before=$(pending winppr32)
+check "standard user: Windows' access list on the machine's Run key" protect "$RUN_KEY" "$USERS_READ"
 check "standard user: on HKLM\\Software" protect Software "$USERS_READ(A;CIIO;KA;;;CO)"
 check "standard user: on the Session Manager" protect "$SESSION_MANAGER" "$USERS_READ"
 check "standard user: started with the filtered token" limited "$PROGRAM"
@@ -556,9 +559,10 @@ refused_press "standard user" "offers to run as administrator" "$OFFER_FIRST"
 click message "Eliminación incompleta" $IDNO
 sleep 3  # a restart, were one requested, would have begun by now
 check "standard user, No: the window stays" shown
-check "standard user, No: no own Run value" absent "$RUN_HKLM" "Zelvy Remover"
+read_state
+check "standard user, No: no own Run value" lacks HKLM32 "Zelvy Remover"
 check "standard user, No: no flag" is "$(flag)" ""
-check "standard user, No: no pending deletion" is "$(pending)" "$pending_before"
+check "standard user, No: no pending deletion" is "$(pending winppr32)" "$pending_before"
 check "standard user, No: no copy under Program Files (Wine let it be written)" [ ! -e "$COPY_DIR" ]
 check "standard user, No: other start-up values unchanged, byte for byte" is "$(other_values)" "$others"
 # Sí: the shell's "runas" with the program's own path. Wine shows no consent prompt and
@@ -580,16 +584,17 @@ removal consent
 # the machine's Run value, and offers to run as administrator; No leaves the Run value
 # and the flag for the next logon
 echo "stand-in for the worm's file" > "$WORM"
-for view in /reg:64 /reg:32; do wine reg delete "$RUN_HKLM" /v TrayX /f $view >/dev/null 2>&1; done
-wine reg add "$RUN_HKCU" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f >/dev/null
-plant_restart_state
+plant_restart_state "$(printf '[%s]\n"TrayX"=-\n\n' "HKEY_LOCAL_MACHINE\\$RUN_KEY" "HKEY_LOCAL_MACHINE\\$RUN32_KEY")
+[HKEY_CURRENT_USER\\$RUN_KEY]
+$TRAYX"
 check "logon as a standard user: started with the filtered token" limited "$PROGRAM"
 check "logon as a standard user: offers to run as administrator" is "$(message "Eliminación incompleta")" "$OFFER_SECOND"
 check "logon as a standard user: the main window never shown" bash -c "! xdotool search --onlyvisible --name '^$TITLE\$' >/dev/null"
 click message "Eliminación incompleta" $IDNO
 check "logon as a standard user, No: the program ends" wait_gone
-check "logon as a standard user: the user's TrayX gone" absent "$RUN_HKCU" TrayX
-check "logon as a standard user: the machine's Run value stays" has_value "$RUN_HKLM" "Zelvy Remover"
+read_state
+check "logon as a standard user: the user's TrayX gone" lacks HKCU TrayX
+check "logon as a standard user: the machine's Run value stays" has HKLM32 "Zelvy Remover"
 check "logon as a standard user: the flag stays 1" is "$(flag)" 1
 check "standard user: access lists put back as found" restore_dacls
 
@@ -597,24 +602,25 @@ check "standard user: access lists put back as found" restore_dacls
 # goes: the first phase ends it before it deletes and checks "TrayX", and has Windows
 # delete its file at the restart; the file goes even when the run after the restart
 # never comes (its Run value removed here before the restart)
-wine reg delete "$SETTINGS" /f >/dev/null 2>&1
-plant_traces
+plant_traces fresh
 cp "$PROBE" "$WORM"
-wine 'C:\windows\winppr32.exe' rewrite > "$BUILD/rewrite.out" 2>/dev/null & worm=$!
-check "live worm: running" timeout 60 bash -c "until grep -q running '$BUILD/rewrite.out'; do sleep 0.2; done"
+wine 'C:\windows\winppr32.exe' rewrite > "$OUT/rewrite.out" 2>/dev/null & worm=$!
+check "live worm: running" timeout 60 bash -c "until grep -q running '$OUT/rewrite.out'; do sleep 0.2; done"
 wine "$PROGRAM" >/dev/null 2>&1 & first=$!
 check "live worm: window shown" shown
 focus_main
 xdotool key alt+c
 check "live worm: the first phase completes" is "$(message "Virus eliminado")" "$BEGUN"
 check "live worm: ended by the first phase" ended "$worm"
+read_state
 check "live worm: no TrayX anywhere" no_trayx
 check "live worm: its file left for now" [ -e "$WORM" ]
-check "live worm: its file's deletion pending" test -n "$(pending)"
-wine reg delete "$RUN_HKLM" /v 'Zelvy Remover' /f >/dev/null
+check "live worm: its file's deletion pending" test -n "$(pending winppr32)"
+printf '[HKEY_LOCAL_MACHINE\\%s]\n"Zelvy Remover"=-\n' "$RUN32_KEY" | apply_reg
 start_bystander
 click message "Virus eliminado" $IDOK
 check "live worm: the restart ends the session" session_ended $first
+keep_session
 for _ in $(seq 150); do [ -e "$WORM" ] || break; sleep 0.2; done
 check "live worm: its file deleted at the restart" [ ! -e "$WORM" ]
 wine reg delete "$SETTINGS" /f >/dev/null 2>&1

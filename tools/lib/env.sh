@@ -9,10 +9,12 @@ export LC_ALL=C.UTF-8
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 export BUILD=${BUILD:-$ROOT/build}
-# Never a prefix of the user's. 32-bit, as named: with wine64 installed Wine would
-# make a 64-bit one; tools/test runs the removal once more in one of those beside it.
+# Never a prefix of the user's: one in the build folder, named by TARQUELIN_PREFIX when
+# two runs share the folder (tools/test runs the demo beside its own runs). 32-bit, as
+# named: with wine64 installed Wine would make a 64-bit one; tools/test runs the removal
+# once more in one of those beside it.
 export WINEARCH=win32
-export WINEPREFIX=$BUILD/wineprefix
+export WINEPREFIX=$BUILD/${TARQUELIN_PREFIX:-wineprefix}
 export WINEDEBUG=-all
 # winedbg off: a crash must fail the run, not wait on a dialog.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
@@ -41,11 +43,15 @@ print_times() {
 }
 machine_kind() { if [ -n "${QEMU_RESERVED_VA:-}" ]; then echo "32-bit programs under qemu"; else echo "32-bit programs native"; fi; }
 # The table, when this run is timed; the session and the display that it started.
-TIMING= PART=
+TIMING= PART= XVFBS=()
 at_exit() {
+    trap - ERR  # what is left to stop may have gone already
     [ -z "$TIMING" ] || print_times
-    [ -z "${XVFB_PID:-}" ] || { wineserver -k 2>/dev/null; kill "$XVFB_PID" 2>/dev/null; } || true
+    local job
+    for job in $(jobs -p); do kill_tree "$job"; done
+    [ ${#XVFBS[@]} -eq 0 ] || { wineserver -k 2>/dev/null; kill "${XVFBS[@]}" 2>/dev/null; } || true
 }
+kill_tree() { local child; for child in $(pgrep -P "$1"); do kill_tree "$child"; done; kill "$1" 2>/dev/null || true; }
 trap at_exit EXIT
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -106,30 +112,53 @@ build() {  # build [FOLDER [TARGET]]
 }
 
 # A fresh prefix for every run, with Tahoma installed, Wine drawing its own
-# Windows-style frames (there is no window manager on Xvfb) and the scale $DPI.
-# Under qemu, creating a prefix sometimes never finishes (a step of wineboot hangs,
-# seen both before and after the settings below): each wait is bounded, and the whole
-# creation begun again.
+# Windows-style frames (there is no window manager on Xvfb) and the scale $DPI. Each
+# kind (Wine version, architecture, scale) is made once by wineboot and kept in the
+# build folder as a template, which later runs copy: a copy takes a second, wineboot
+# a minute or more under qemu. The prefix's scratch files (programs' output) go beside
+# it, in $WINEPREFIX-out.
 make_prefix() {
-    local try
+    local template
+    template=$BUILD/template-$(wine --version | tr -cs 'A-Za-z0-9.\n' -)-$WINEARCH-${DPI:-96}
+    # Runs side by side may want the same template: one makes it, the other waits.
+    { flock 9; [ -d "$template" ] || make_template "$template"; } 9> "$template.lock"
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX" "$WINEPREFIX-out"
+    cp -a "$template" "$WINEPREFIX"
+    mkdir -p "$WINEPREFIX-out"
+}
+# Made by its first program, which imports the settings: a new session begins with a
+# wineboot --init, which under qemu takes half a minute or more and sometimes never
+# ends (seen both in prefix creation and in a "wine reg add" just after it), so one
+# session makes the prefix and its settings. Each wait is bounded (-k: a Wine process
+# under qemu may not end on SIGTERM), and the whole creation begun again when one runs
+# out. Made aside and renamed, so that no half-made one is ever used.
+make_template() (
+    export WINEPREFIX=$1.new
+    local try settings=$BUILD/settings-${DPI:-96}.reg
+    # The display scale, as Windows' display settings set it: 96 dots per inch is 100 %.
+    cat > "$settings" <<EOF
+REGEDIT4
+
+[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
+"Decorated"="N"
+
+[HKEY_CURRENT_USER\\Control Panel\\Desktop]
+"LogPixels"=dword:$(printf %08x "${DPI:-96}")
+EOF
     for try in 1 2 3; do
         wineserver -k 2>/dev/null || true
         rm -rf "$WINEPREFIX"
-        if timeout 300 wine wineboot -i >/dev/null 2>&1 && timeout 300 wineserver -w && settle_prefix; then return 0; fi
+        if timeout -k 10 300 wine reg import "Z:${settings//\//\\}" >/dev/null 2>&1 && timeout -k 10 300 wineserver -w; then
+            # Marlett draws the caption buttons Wine paints itself.
+            cp /usr/share/wine/fonts/tahoma*.ttf /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+            mv "$WINEPREFIX" "$1"
+            return 0
+        fi
         echo "the prefix was not made in time (try $try of 3)" >&2
     done
     return 1
-}
-settle_prefix() {
-    # Each step bounded: under qemu a "wine reg add" here once waited over half an hour
-    # on a wineboot --init of the new session that never ended. Marlett draws the
-    # caption buttons Wine paints itself.
-    cp /usr/share/wine/fonts/tahoma*.ttf /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" &&
-    timeout 120 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 &&
-    # The display scale, as Windows' display settings set it: 96 dots per inch is 100 %.
-    timeout 120 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "${DPI:-96}" /f >/dev/null 2>&1 &&
-    timeout 300 wineserver -w
-}
+)
 
 # Starts a persistent Wine session whose services send their output nowhere: the first
 # process of a session lends its output to them for as long as the session lives, so a
@@ -144,8 +173,8 @@ start_session() {
         # then waited on the unit tests' output long after they had passed). One program
         # is kept running, a file held open, until the session is ended.
         : > "$WINEPREFIX/drive_c/windows/temp/session"
-        wine "$BUILD/tests/probe.exe" hold 'C:\windows\temp\session' > "$BUILD/session.out" 2>&1 &
-        timeout 300 bash -c "until grep -q held '$BUILD/session.out'; do sleep 0.2; done" && return 0
+        wine "$BUILD/tests/probe.exe" hold 'C:\windows\temp\session' > "$WINEPREFIX-out/session.out" 2>&1 &
+        timeout 300 bash -c "until grep -q held '$WINEPREFIX-out/session.out'; do sleep 0.2; done" && return 0
         # Seen in the demo: the session's wineboot --init never ended, and every Wine
         # command after it waited on it.
         echo "the Wine session did not start in time (try $try of 3)" >&2
@@ -154,24 +183,27 @@ start_session() {
     return 1
 }
 
-# Starts Xvfb on a free display unless one is given; stops it when the script exits.
-# Xvfb picks the display itself, so that two runs starting at once never share one.
-start_display() {
-    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
-    local number=$BUILD/xvfb.display n=
-    mkdir -p "$BUILD"; rm -f "$number"
+# Starts Xvfb on a free display unless one is given (or "new" is asked for, for a run
+# beside another); stops it when the script exits. Xvfb picks the display itself, so
+# that two runs starting at once never share one.
+start_display() {  # start_display [new]
+    if [ -z "${1:-}" ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
+    mkdir -p "$BUILD"
+    local number n= ready
+    number=$(mktemp "$BUILD/display.XXXXXX") ready=$(mktemp "$BUILD/wm_state.XXXXXX")
     # A screen of 1024 x 768 at 100 %, with as many more pixels as the scale $DPI asks.
     local scale=${DPI:-96}
     Xvfb -displayfd 3 -screen 0 $((1024 * scale / 96))x$((768 * scale / 96))x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 &
-    XVFB_PID=$!
+    XVFBS+=($!)
     for _ in $(seq 100); do
         n=$(cat "$number" 2>/dev/null || true)
         if [ -n "$n" ]; then export DISPLAY=:$n; xdpyinfo >/dev/null 2>&1 && break; fi
         sleep 0.1
     done
+    rm -f "$number"
     xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start" >&2; exit 1; }
     # No window manager runs there: this stands in for the one thing Wine waits for.
-    local ready=$BUILD/wm_state.out
     "$ROOT/tools/lib/wm_state.py" > "$ready" 2>&1 &
     timeout 30 bash -c "until grep -q ready '$ready'; do sleep 0.1; done" || { cat "$ready" >&2; exit 1; }
+    rm -f "$ready"
 }

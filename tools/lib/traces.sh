@@ -1,12 +1,12 @@
 # Sourced by the end-to-end run and tools/demo, after env.sh: installs tarquelin.exe in
 # the prefix, plants harmless stand-ins for the worm's traces, reads the state back and
 # drives the program's windows from Linux.
-RUN_HKLM='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
-RUN_HKCU='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 SETTINGS='HKLM\Software\Kestrova Zelvy Remover'
 TITLE='Kestrova Zelvy Remover'
 WORM=$WINEPREFIX/drive_c/windows/winppr32.exe
 PROBE=$BUILD/tests/probe.exe
+# What programs started here print, beside the prefix (make_prefix makes the folder).
+OUT=$WINEPREFIX-out
 # Started from the user's own Downloads folder, as a user would have it.
 PROGRAM="C:\\users\\$(id -un)\\Downloads\\tarquelin.exe"
 PROGRAM_DIR=$WINEPREFIX/drive_c/users/$(id -un)/Downloads
@@ -24,69 +24,103 @@ install_program() {  # the build, or the file PROGRAM_EXE names (a signed releas
     cp "${PROGRAM_EXE:-$BUILD/tarquelin.exe}" "$PROGRAM_DIR/tarquelin.exe"
 }
 
+# Applies .reg lines given on standard input ("[KEY]", "NAME"="TEXT", "NAME"=- to delete
+# a value, "[-KEY]" to delete a key) in one Wine process, as each start costs seconds
+# under qemu. Paths are the 64-bit view's: the 32-bit one is under Wow6432Node there.
+apply_reg() {
+    { printf '\xef\xbb\xbfWindows Registry Editor Version 5.00\n\n'; cat; } | sed 's/$/\r/' |
+        iconv -f UTF-8 -t UTF-16LE > "$WINEPREFIX/drive_c/apply.reg"
+    wine reg import 'C:\apply.reg' /reg:64 >/dev/null 2>&1
+}
+reg_text() { local text=${1//\\/\\\\}; printf '"%s"' "${text//\"/\\\"}"; }  # TEXT as a .reg string
+RUN_KEY='Software\Microsoft\Windows\CurrentVersion\Run'
+# HKLM\Software as the 32-bit program sees it (a 32-bit prefix has one view).
+if [ "${WINEARCH:-}" = win64 ]; then SOFTWARE32='Software\Wow6432Node'; else SOFTWARE32=Software; fi
+RUN32_KEY="$SOFTWARE32\Microsoft\Windows\CurrentVersion\Run" SETTINGS_KEY="$SOFTWARE32\Kestrova Zelvy Remover"
+TRAYX="\"TrayX\"=$(reg_text 'C:\WINDOWS\winppr32.exe')"
+
 # The worm's file and its "TrayX" values, in both views of the machine's Run key (on
-# 64-bit Windows; a 32-bit prefix has one, and reg.exe ignores the switches there) and
-# in the user's, and other programs' start-up values that must come through untouched
-# (one with an accent, one REG_EXPAND_SZ, one in each view).
-plant_traces() {
+# 64-bit Windows) and in the user's, and other programs' start-up values that must come
+# through untouched (one with an accent, one REG_EXPAND_SZ, one in each view). With
+# "fresh", on a machine where the program never ran: its settings deleted too.
+plant_traces() {  # plant_traces [fresh]
     echo "stand-in for the worm's file" > "$WORM"
-    wine reg add "$RUN_HKLM" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f /reg:64 >/dev/null
-    wine reg add "$RUN_HKLM" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f /reg:32 >/dev/null
-    wine reg add "$RUN_HKCU" /v TrayX /d 'C:\WINDOWS\winppr32.exe' /f >/dev/null
-    wine reg add "$RUN_HKLM" /v 'Audio Helper' /d '"C:\Program Files\Audio Tools\helper.exe" /tray' /f /reg:64 >/dev/null
-    wine reg add "$RUN_HKLM" /v 'Sincronización' /t REG_EXPAND_SZ /d '%ProgramFiles%\Sync\sync.exe -m' /f /reg:32 >/dev/null
-    wine reg add "$RUN_HKCU" /v 'Notas' /d 'C:\Archivos de programa\Notas\notas.exe /min' /f >/dev/null
+    # REG_EXPAND_SZ is written as the bytes of its UTF-16 text, its end included.
+    local sync
+    sync=$(printf '%%ProgramFiles%%\\Sync\\sync.exe -m\0' | iconv -t UTF-16LE | od -An -tx1 -v | tr -s ' \n' , | sed 's/^,//; s/,$//')
+    apply_reg <<EOF
+$([ "${1:-}" != fresh ] || echo "[-HKEY_LOCAL_MACHINE\\$SETTINGS_KEY]")
+
+[HKEY_LOCAL_MACHINE\\$RUN_KEY]
+$TRAYX
+"Audio Helper"=$(reg_text '"C:\Program Files\Audio Tools\helper.exe" /tray')
+
+[HKEY_LOCAL_MACHINE\\$RUN32_KEY]
+$TRAYX
+"Sincronización"=hex(2):$sync
+
+[HKEY_CURRENT_USER\\$RUN_KEY]
+$TRAYX
+"Notas"=$(reg_text 'C:\Archivos de programa\Notas\notas.exe /min')
+EOF
 }
 
-# A key exported as .reg text, one value per line (hex continuations joined), or
-# "absent"; a second argument /reg:32 or /reg:64 picks the view.
-export_key() {
-    local file=$BUILD/export.reg
-    wine reg export "$1" "$file" /y ${2:-} >/dev/null 2>&1 || { echo absent; return; }
-    iconv -f UTF-16LE -t UTF-8 "$file" | tr -d '\r' | sed '1s/^\xef\xbb\xbf//' \
-        | awk 'line != "" { sub(/^ +/, "") } { line = line $0 } /\\$/ { sub(/\\$/, "", line); next } { print line; line = "" }'
-    rm -f "$file"
+# Every value the program may change, read in one Wine process (each start costs
+# seconds under qemu) into STATE, one a line: WHERE "NAME" TYPE:HEX, WHERE one of HKLM64
+# and HKLM32 (the machine's Run key in each view; one key in a 32-bit prefix), HKCU,
+# HKU1001 (a second user's Run key), SETTINGS and BOOTED (the program's), SM (the Session
+# Manager). The functions below read STATE: read it again after anything changes. The
+# Session Manager always has values: a read without them read nothing, and then every
+# check on STATE fails, rather than find nothing where it looks for nothing.
+read_state() {
+    STATE=$(wine "$PROBE" state | tr -d '\r')
+    state_read || STATE="not read ($RANDOM$RANDOM)"
 }
-
+state_read() { grep -q '^SM "' <<<"$STATE"; }
+lines() { awk -v p="$1 \"$2\" " 'index($0, p) == 1' <<<"$STATE"; }  # lines WHERE NAME
+has() { state_read && [ -n "$(lines "$1" "$2")" ]; }
+lacks() { state_read && [ -z "$(lines "$1" "$2")" ]; }
+# The text of a string value, one line a string of a REG_MULTI_SZ; nothing when absent.
+text() {  # text WHERE NAME
+    state_read || { echo "$STATE"; return 1; }
+    local line; line=$(lines "$1" "$2" | head -1)
+    [ -z "$line" ] || printf '%b' "$(sed 's/../\\x&/g' <<<"${line##*:}")" | iconv -f UTF-16LE -t UTF-8 | tr '\0' '\n' | sed '/^$/d'
+}
+no_trayx() { state_read && ! grep -qE '^(HKLM64|HKLM32|HKCU) "TrayX" ' <<<"$STATE"; }
 # The start-up values of other programs, exactly as stored, in every view.
 other_values() {
-    { export_key "$RUN_HKLM" /reg:64; export_key "$RUN_HKLM" /reg:32; export_key "$RUN_HKCU"; } |
-        grep -v -e '^"TrayX"=' -e '^"Zelvy Remover"='
+    state_read || { echo "$STATE"; return 1; }
+    grep -E '^(HKLM64|HKLM32|HKCU) ' <<<"$STATE" | grep -v -e '^[^ ]* "TrayX" ' -e '^[^ ]* "Zelvy Remover" ' || true
 }
+flag() { text BOOTED Value; }  # the restart flag, or nothing when it is not set
+# The pending deletions at the restart that name FILE.
+pending() { state_read || { echo "$STATE"; return; }; text SM PendingFileRenameOperations | grep -iF "$1" || true; }
 
-# has_value KEY NAME [/reg:32|/reg:64]; without a view, the program's own (32-bit) one.
-has_value() { wine reg query "$1" /v "$2" ${3:-} >/dev/null 2>&1; }
-no_trayx() {
-    ! has_value "$RUN_HKLM" TrayX /reg:64 && ! has_value "$RUN_HKLM" TrayX /reg:32 && ! has_value "$RUN_HKCU" TrayX
-}
-# The restart flag, or nothing when it is not set.
-flag() { { wine reg query "$SETTINGS\\BOOTED" /v Value 2>/dev/null || true; } | tr -d '\r' | awk '/Value/ {print $3}'; }
-
-# The values of key $1 as exported, with REG_EXPAND_SZ data (hex of UTF-16 in the
-# export) shown as the text it is.
-show_values() {
-    local line hex
-    export_key "$1" "${2:-}" | grep '^"' | while IFS= read -r line; do
-        if [[ $line =~ ^(\"[^\"]*\")=hex\(2\):(.*)$ ]]; then
-            hex=$(sed 's/\([0-9a-f][0-9a-f]\),\?/\\x\1/g' <<<"${BASH_REMATCH[2]}")
-            line="${BASH_REMATCH[1]}=(REG_EXPAND_SZ) \"$(printf '%b' "$hex" | iconv -f UTF-16LE -t UTF-8 | tr -d '\0')\""
-        fi
-        echo "    $line"
+# The values at WHERE in STATE as a .reg file shows them, REG_EXPAND_SZ data as the text
+# it is.
+show_values() {  # show_values WHERE
+    local line name
+    grep "^$1 \"" <<<"$STATE" | while IFS= read -r line; do
+        name=${line#"$1 \""} name=${name%\" *}
+        case ${line##* } in
+        1:*) echo "    \"$name\"=$(reg_text "$(text "$1" "$name")")" ;;
+        2:*) echo "    \"$name\"=(REG_EXPAND_SZ) \"$(text "$1" "$name")\"" ;;
+        *) echo "    \"$name\"=(type ${line##* })" ;;
+        esac
     done
 }
 
 print_state() {
-    echo "  machine Run key:"; show_values "$RUN_HKLM"
-    if [ "${WINEARCH:-}" = win64 ]; then echo "  machine Run key, 64-bit view:"; show_values "$RUN_HKLM" /reg:64; fi
-    echo "  user Run key:"; show_values "$RUN_HKCU"
+    read_state
+    echo "  machine Run key:"; show_values HKLM32
+    if [ "${WINEARCH:-}" = win64 ]; then echo "  machine Run key, 64-bit view:"; show_values HKLM64; fi
+    echo "  user Run key:"; show_values HKCU
     if [ -e "$WORM" ]; then echo "  C:\\windows\\winppr32.exe: present"; else echo "  C:\\windows\\winppr32.exe: absent"; fi
-    local copy=absent pending
+    local copy=absent value
     [ ! -e "$COPY_DIR/tarquelin.exe" ] || copy=present
-    pending=$({ wine reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations \
-               2>/dev/null || true; } | grep -c 'Kestrova Zelvy Remover' || true)
-    [ "$pending" = 0 ] || copy="$copy, deleted at the next restart"
+    [ -z "$(pending 'Kestrova Zelvy Remover\tarquelin.exe')" ] || copy="$copy, deleted at the next restart"
     echo "  $COPY: $copy"
-    local value; value=$(flag)
+    value=$(flag)
     echo "  restart flag: ${value:-(not set)}"
 }
 
@@ -104,13 +138,21 @@ running() { [ -n "$(program_pids)" ]; }
 ended() { for _ in $(seq 150); do alive "$1" || return 0; sleep 0.2; done; return 1; }
 shown() { wine "$PROBE" window "$TITLE" >/dev/null 2>&1; }  # the main window, within a minute
 # The state the first phase leaves for the run after the restart: flag "1", Run value.
-plant_restart_state() {
-    wine reg add "$SETTINGS\\BOOTED" /v Value /d 1 /f >/dev/null
-    wine reg add "$RUN_HKLM" /v 'Zelvy Remover' /d "\"$PROGRAM\"" /f >/dev/null
+# MORE, if given, is more .reg lines to apply with it.
+plant_restart_state() {  # plant_restart_state [MORE]
+    apply_reg <<EOF
+[HKEY_LOCAL_MACHINE\\$SETTINGS_KEY\\BOOTED]
+"Value"="1"
+
+[HKEY_LOCAL_MACHINE\\$RUN32_KEY]
+"Zelvy Remover"=$(reg_text "\"$PROGRAM\"")
+
+${1:-}
+EOF
 }
 # Starts the Windows program $1 with a standard user's filtered token, as a double click
 # or a logon does under User Account Control.
-limited() { wine "$PROBE" limited "$1" > "$BUILD/limited.out" 2>/dev/null && grep -q started "$BUILD/limited.out"; }
+limited() { wine "$PROBE" limited "$1" > "$OUT/limited.out" 2>/dev/null && grep -q started "$OUT/limited.out"; }
 wait_gone() { for _ in $(seq 300); do running || return 0; sleep 0.2; done; return 1; }
 wait_running() { for _ in $(seq 300); do running && return 0; sleep 0.2; done; return 1; }
 
@@ -142,10 +184,12 @@ restart() { wine "$PROBE" restart >/dev/null 2>&1 & }
 
 # Keeps one program running in the session: once its last program has ended, Wine ends
 # the session's services, and the next program, starting them again, takes half a
-# minute under qemu instead of seconds. A restart ends it; start it again after one.
+# minute under qemu instead of seconds. A restart ends it; call this again after one
+# (it does nothing while the keeper runs).
 keep_session() {
+    [ -z "${KEEPER:-}" ] || ! alive "$KEEPER" || return 0
     : > "$WINEPREFIX/drive_c/windows/temp/session"
-    rm -f "$BUILD/keeper.out"
-    wine "$PROBE" hold 'C:\windows\temp\session' > "$BUILD/keeper.out" 2>/dev/null &
-    timeout 120 bash -c "until grep -q held '$BUILD/keeper.out'; do sleep 0.2; done"
+    rm -f "$OUT/keeper.out"
+    wine "$PROBE" hold 'C:\windows\temp\session' > "$OUT/keeper.out" 2>/dev/null & KEEPER=$!
+    timeout 120 bash -c "until grep -q held '$OUT/keeper.out'; do sleep 0.2; done"
 }
