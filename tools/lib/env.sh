@@ -7,6 +7,16 @@ trap 'echo "error: \"$BASH_COMMAND\" failed with status $? at ${BASH_SOURCE[0]:-
 # 1252: this locale gives 1252 (a Russian one would give 1251) and exists everywhere.
 export LC_ALL=C.UTF-8
 
+# EMULATE_I386=1 runs the 32-bit programs through qemu on a machine that runs them
+# natively, as machines of the other sort do, to see there what the tests cost them:
+# the script starts again in a user and mount namespace with a binfmt_misc of its own
+# (Linux 6.7 and later), so that nothing outside it is emulated.
+if [ "${EMULATE_I386:-}" = 1 ] && [ -z "${EMULATING:-}" ]; then
+    export EMULATING=1
+    exec unshare --user --map-root-user --mount \
+        bash -c 'mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc && exec bash "$0" "$@"' "$0" "$@"
+fi
+
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 export BUILD=${BUILD:-$ROOT/build}
 # Never a prefix of the user's: one in the build folder, named by TARQUELIN_PREFIX when
@@ -60,7 +70,7 @@ install_packages() {
     local want=(cmake make python3 g++-mingw-w64-i686 mingw-w64-i686-dev googletest wine wine32:i386 wine64
                 xvfb python3-xlib fonts-wine xdotool x11-utils imagemagick osslsigncode openssl)
     # Without a 32-bit kernel ABI the i386 Wine loader runs under qemu's user-mode emulator.
-    can_run_i386 || want+=(qemu-user-static)
+    can_run_i386 && [ "${EMULATE_I386:-}" != 1 ] || want+=(qemu-user-static)
     local missing=()
     for p in "${want[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
@@ -81,22 +91,23 @@ install_packages() {
 can_run_i386() { [ -e /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
 
 # Some kernels are booted with ia32 emulation off: 32-bit ELF files then fail with
-# "Exec format error". Route them through qemu-i386 instead. Wine's start-up reserves
+# "Exec format error". Route them through qemu-i386 instead (or, with EMULATE_I386=1,
+# where they would run natively: see the top of this file). Wine's start-up reserves
 # the address space above 2 GB page by page, which qemu makes very slow; capping the
 # emulated space just above 2 GB keeps a Wine process start at about two seconds.
 enable_i386() {
     local misc=/proc/sys/fs/binfmt_misc
-    if [ -e $misc/qemu-i386 ] || ! can_run_i386; then
+    if [ "${EMULATE_I386:-}" = 1 ] || ! can_run_i386; then
+        [ -e $misc/register ] || as_root mount -t binfmt_misc binfmt_misc $misc
+        [ -e $misc/qemu-i386 ] ||
+            printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+                | as_root tee $misc/register >/dev/null
+    fi
+    if [ -e $misc/qemu-i386 ]; then
         export QEMU_RESERVED_VA=0x81000000
         echo "32-bit programs run under qemu here. Its lines \"qemu: uncaught target signal 11\" come from Wine's own" \
              "service processes (winedevice.exe, plugplay.exe), which crash under it at each session's start: harmless" \
              "to the program and its tests, which need none of them."
-    fi
-    can_run_i386 && return 0
-    [ -e $misc/register ] || as_root mount -t binfmt_misc binfmt_misc $misc
-    if [ ! -e $misc/qemu-i386 ]; then
-        printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
-            | as_root tee $misc/register >/dev/null
     fi
     can_run_i386 || { echo "cannot run i386 programs on this machine" >&2; exit 1; }
 }
