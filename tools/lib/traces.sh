@@ -154,7 +154,9 @@ EOF
 # or a logon does under User Account Control.
 limited() { wine "$PROBE" limited "$1" > "$OUT/limited.out" 2>/dev/null && grep -q started "$OUT/limited.out"; }
 wait_gone() { for _ in $(seq 300); do running || return 0; sleep 0.2; done; return 1; }
-wait_running() { for _ in $(seq 300); do running && return 0; sleep 0.2; done; return 1; }
+# Within a minute, or SECONDS: a start at logon waits for the new session's boot,
+# which under qemu, beside other runs, has taken longer.
+wait_running() { for _ in $(seq $((${1:-60} * 5))); do running && return 0; sleep 0.2; done; return 1; }
 
 # The text of the visible message box TITLE, waiting for it to come.
 message() { wine "$PROBE" message "$1" | tr -d '\r'; }
@@ -177,6 +179,10 @@ shoot() {
     xid=$(xdotool search --onlyvisible --name "^$1\$" | tail -1)
     [ -n "$xid" ] && import -window "$xid" "$2"
 }
+
+# Waits for FILE to go, as the renames pending at a restart take it: Wine carries them
+# out as its next session starts, which under qemu can take minutes.
+deleted_at_restart() { for _ in $(seq 1500); do [ -e "$1" ] || return 0; sleep 0.2; done; return 1; }
 
 # Restarts Windows as the program does (Wine: every process ended, the deletions
 # pending at the restart carried out, then a logon).
