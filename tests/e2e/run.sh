@@ -102,7 +102,9 @@ removal() {  # removal key|mouse [again]
     keep_session
     cp "$BUILD/tarquelin.exe" "$PROGRAM_FILE"
 }
-copy_left() { [ ! -e "$COPY_DIR/tarquelin.exe" ] || [ -n "$(pending 'Kestrova Zelvy Remover\tarquelin.exe')" ]; }
+# The copy is gone or its deletion pending: the file looked at first, the pending
+# deletions read after, as a start of Wine may carry them out meanwhile.
+copy_left() { [ ! -e "$COPY_DIR/tarquelin.exe" ] || { read_state; [ -n "$(pending 'Kestrova Zelvy Remover\tarquelin.exe')" ]; }; }
 removal_run() {  # removal_run LABEL [fresh]
     local by=$1 first
     cp "$BUILD/tarquelin.exe" "$PROGRAM_FILE"

@@ -30,30 +30,30 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
 # Wall time of each part of a run: one line as each part ends, a table when the run
-# ends, passed or not. Kept in a file, so that parts run in a subshell or beside
-# another are counted too. Under qemu every Wine process start costs seconds: these
-# are the figures to watch.
+# ends, passed or not. Kept in a file, a line as a part begins and one as it ends, so
+# that parts run beside another are counted too, and a part that never ended is named.
+# Under qemu every Wine process start costs seconds: these are the figures to watch.
 start_timing() { mkdir -p "$BUILD"; : > "$BUILD/times"; TIMING=1; }
 timed() {  # timed NAME COMMAND...
     local name=$1 start=$SECONDS; shift
-    PART=$name
+    printf '%s|\n' "$name" >> "$BUILD/times"
     "$@"
-    PART=
     printf '%s|%s\n' "$name" $((SECONDS - start)) >> "$BUILD/times"
     printf 'time: %s %s\n' "$name" "$(minutes $((SECONDS - start)))"
 }
 minutes() { printf '%d:%02d' $(($1 / 60)) $(($1 % 60)); }
 print_times() {
-    local name took
     echo "Times (wall clock; $(machine_kind)):"
-    while IFS='|' read -r name took; do printf '  %-28s %6s\n' "$name" "$(minutes "$took")"; done < "$BUILD/times"
-    [ -z "$PART" ] || printf '  %-28s %6s\n' "$PART" "failed"
-    local install; install=$(sed -n 's/^install|//p' "$BUILD/times")
+    awk -F'|' '$2 == "" { order[++n] = $1; next } { took[$1] = $2 }
+        END { for (i = 1; i <= n; i++)
+                  if (order[i] in took) printf "  %-28s %3d:%02d\n", order[i], took[order[i]] / 60, took[order[i]] % 60
+                  else printf "  %-28s %s\n", order[i], "did not end" }' "$BUILD/times"
+    local install; install=$(sed -n 's/^install|\(.\)/\1/p' "$BUILD/times")
     printf '  %-28s %6s\n' "whole run" "$(minutes $SECONDS)" "without the install" "$(minutes $((SECONDS - ${install:-0})))"
 }
 machine_kind() { if [ -n "${QEMU_RESERVED_VA:-}" ]; then echo "32-bit programs under qemu"; else echo "32-bit programs native"; fi; }
 # The table, when this run is timed; the session and the display that it started.
-TIMING= PART= XVFBS=()
+TIMING= XVFBS=()
 at_exit() {
     trap - ERR  # what is left to stop may have gone already
     [ -z "$TIMING" ] || print_times
