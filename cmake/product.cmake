@@ -26,7 +26,7 @@ set_source_files_properties(${TARQUELIN_ROOT}/window/tarquelin.rc PROPERTIES
 set(CORE_SOURCES
   runtime/ansi.cpp runtime/app.cpp runtime/desktop.cpp runtime/errors.cpp runtime/files.cpp
   runtime/form.cpp runtime/log.cpp runtime/settings.cpp runtime/variant.cpp
-  system/api.cpp system/basRegistry.cpp system/clsExitWindows.cpp system/modElevation.cpp system/modInstall.cpp system/modProcesses.cpp system/modWorld.cpp
+  system/api.cpp system/basRegistry.cpp system/clsExitWindows.cpp system/modElevation.cpp system/modInstall.cpp system/modPending.cpp system/modProcesses.cpp system/modWorld.cpp
   window/frmMain.cpp window/layout.cpp
   workflow/Removal.cpp workflow/Steps.cpp workflow/Unattended.cpp)
 list(TRANSFORM CORE_SOURCES PREPEND ${TARQUELIN_ROOT}/)

@@ -38,7 +38,7 @@ Api& api()
     static Api windows{::GetCurrentProcess,     ::OpenProcessToken, ::LookupPrivilegeValueA,
                        ::AdjustTokenPrivileges, ::ExitWindowsEx,    ::GetWindowsDirectoryA,
                        ShellExecuteOnFirstUse,  ShellExecuteExOnFirstUse, ::GetTokenInformation,
-                       FolderPathOnFirstUse,    ::CreateDirectoryW};
+                       FolderPathOnFirstUse,    ::CreateDirectoryW,  ::GetVolumeInformationW};
     return windows;
 }
 

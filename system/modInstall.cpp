@@ -1,62 +1,20 @@
 #include "system/modInstall.h"
 
-#include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
 
-#include <algorithm>
 #include <vector>
 
 #include "runtime/files.h"
 #include "runtime/handles.h"
 #include "system/api.h"
+#include "system/modPending.h"
 
 namespace modInstall {
 namespace {
 
 constexpr wchar_t kFolder[] = L"Kestrova Zelvy Remover";
 constexpr wchar_t kFile[] = L"tarquelin.exe";
-// The folder's own access list, not one inherited from a Program Files that others may
-// change: Administrators and SYSTEM full control, Users read and execute, for the
-// folder and the copy in it.
-constexpr wchar_t kFolderAccess[] = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
-// Rights over the folder, or over the copy that inherits them, that let an account put
-// a program there, take one away, or decide who may.
-constexpr ACCESS_MASK kChanging = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                                  WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
-constexpr wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
-
-runtime::UniqueLocal Sid(const wchar_t* text)
-{
-    runtime::UniqueLocal sid;
-    ConvertStringSidToSidW(text, sid.put());
-    return sid;
-}
-
-// The account this process runs as; empty when the token cannot be read.
-std::vector<BYTE> UserOfToken()
-{
-    HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
-    runtime::UniqueHandle token(raw);
-    std::vector<BYTE> user(256);
-    DWORD size = 0;
-    if (!GetTokenInformation(token.get(), TokenUser, user.data(), static_cast<DWORD>(user.size()), &size)) return {};
-    return user;
-}
-
-bool FolderTrusted(const std::wstring& folder)
-{
-    const std::vector<BYTE> user = UserOfToken();
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    if (user.empty() || GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT,
-                                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
-                                              nullptr, nullptr, nullptr, &raw) != ERROR_SUCCESS)
-        return false;
-    runtime::UniqueLocal descriptor(raw);
-    return Trusted(descriptor.get(), reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);
-}
 
 bool IsFolder(const std::wstring& path)
 {
@@ -133,81 +91,64 @@ bool Replace(const std::wstring& path, const std::vector<char>& bytes)
     return false;
 }
 
-// Windows' pending renames, as MoveFileEx keeps them: pairs of NT paths ("\??\C:\..."),
-// source and target, each ended by a NUL; an empty target deletes the source.
-LONG ReadPending(std::vector<wchar_t>& data)
+// The program's own folder that a pending deletion names (the completion asks for the
+// copy's and the folder's); 0 for none.
+int PendingFolder()
 {
-    runtime::UniqueKey key;
-    LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, key.put());
-    for (DWORD size = 0, type = 0; status == ERROR_SUCCESS || status == ERROR_MORE_DATA;) {
-        data.assign(size / sizeof(wchar_t) + 1, L'\0');  // never empty: the first call only measures
-        status = RegQueryValueExW(key.get(), kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                                  &size);
-        if (status == ERROR_SUCCESS && size / sizeof(wchar_t) < data.size()) {
-            data.resize(size / sizeof(wchar_t));  // as stored: written back, a NUL more would end the list there
-            return type == REG_MULTI_SZ ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+    for (int number = 1; number <= Folders; ++number) {
+        const std::wstring copy = CopyPath(number);
+        if (!copy.empty() && (modPending::DeletionPending(copy) || modPending::DeletionPending(FolderOf(copy))))
+            return number;
+    }
+    return 0;
+}
+
+// The folder for the copy: OWN, the program's own, where it is there to use or can be
+// made, else the first name of the others that is free; made with ACCESS.
+std::optional<Placed> Folder(int own, SECURITY_ATTRIBUTES& access)
+{
+    for (int i = 0; i <= Folders; ++i) {
+        const int number = i == 0 ? own : i;
+        if (number == 0 || (i > 0 && number == own)) continue;
+        const std::wstring copy = CopyPath(number), folder = FolderOf(copy);
+        if (copy.empty()) return std::nullopt;
+        if (sys::api().CreateDirectoryW(folder.c_str(), &access)) return Placed{number, copy, {L"", folder}};
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return std::nullopt;
+        // Someone else's, whatever it is, and whatever access list it has: not looked at.
+        if (number == own) return IsFolder(folder) ? std::optional<Placed>(Placed{number, copy, {}}) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// The program's bytes at PLACED's copy: written there when there is none, or when the one
+// there differs; a link that leads out of the folder is refused.
+bool PutCopy(HANDLE image, const std::vector<char>& bytes, Placed& placed)
+{
+    bool same = false;
+    {
+        runtime::UniqueHandle there = Open(placed.copy, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+        if (there) {
+            if (!OnlyHere(there.get())) return false;
+            same = SameFile(there.get(), image) || ReadAll(there.get()) == bytes;
+        } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+            placed.made.file = placed.copy;
+        } else {
+            return false;
         }
-        if (status == ERROR_SUCCESS) status = ERROR_MORE_DATA;  // grown since it was measured
-    }
-    return status;
+    }  // closed: Windows refuses to replace a file that is open
+    return same || Replace(placed.copy, bytes);
 }
 
-// Takes out of DATA the deletions of FILE and FOLDER, leaving every other character as
-// it was; tells which of the two were there.
-void TakeOut(std::vector<wchar_t>& data, const std::wstring& file, const std::wstring& folder, bool& fileFound,
-             bool& folderFound)
+// Takes back the deletions of PLACED's copy and folder that Windows has pending for
+// the next restart, and counts what they named as made, so that the second phase
+// deletes it again once done. False when they cannot be taken back.
+bool KeepAtRestart(Placed& placed)
 {
-    auto names = [](const std::wstring& source, const std::wstring& path) {
-        const std::wstring prefix = L"\\??\\";
-        return source.compare(0, prefix.size(), prefix) == 0 &&
-               lstrcmpiW(source.c_str() + prefix.size(), path.c_str()) == 0;
-    };
-    size_t at = 0;
-    while (at < data.size() && data[at]) {
-        const auto sourceEnd = std::find(data.begin() + at, data.end(), L'\0');
-        const auto targetEnd = sourceEnd == data.end() ? data.end() : std::find(sourceEnd + 1, data.end(), L'\0');
-        if (targetEnd == data.end()) return;  // not a whole pair: left as it is
-        const std::wstring source(data.begin() + at, sourceEnd);
-        const bool deletion = targetEnd == sourceEnd + 1;
-        const bool ofFile = deletion && names(source, file), ofFolder = deletion && names(source, folder);
-        fileFound |= ofFile;
-        folderFound |= ofFolder;
-        if (ofFile || ofFolder)
-            data.erase(data.begin() + at, targetEnd + 1);
-        else
-            at = targetEnd + 1 - data.begin();
-    }
-}
-
-// Takes back the deletions of MADE's copy and folder that Windows has pending for the
-// next restart, and counts what they named as made, so that the second phase deletes
-// it again once done. False when they cannot be taken back, or are seen still there.
-bool KeepAtRestart(Made& made, const std::wstring& copy)
-{
-    std::vector<wchar_t> data;
-    LONG status = ReadPending(data);
-    if (status == ERROR_FILE_NOT_FOUND) return true;
-    if (status != ERROR_SUCCESS) return false;
-    bool file = false, folder = false;
-    TakeOut(data, copy, FolderOf(copy), file, folder);
-    if (!file && !folder) return true;
-    runtime::UniqueKey key;
-    status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, key.put());
-    if (status != ERROR_SUCCESS) return false;
-    // What is left, or no value at all when no rename is.
-    if (data.empty() || !data[0]) {
-        status = RegDeleteValueW(key.get(), kPendingRenames);
-    } else {
-        status = RegSetValueExW(key.get(), kPendingRenames, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
-                                static_cast<DWORD>(data.size() * sizeof(wchar_t)));
-    }
-    if (status != ERROR_SUCCESS) return false;
-    bool fileLeft = false, folderLeft = false;
-    status = ReadPending(data);
-    if (status == ERROR_SUCCESS) TakeOut(data, copy, FolderOf(copy), fileLeft, folderLeft);
-    if ((status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) || fileLeft || folderLeft) return false;
-    if (file) made.file = copy;
-    if (folder) made.folder = FolderOf(copy);
+    const std::wstring folder = FolderOf(placed.copy);
+    std::vector<bool> found;
+    if (!modPending::TakeBack({placed.copy, folder}, found)) return false;
+    if (found[0]) placed.made.file = placed.copy;
+    if (found[1]) placed.made.folder = folder;
     return true;
 }
 
@@ -226,10 +167,12 @@ std::wstring ProgramFiles()
     return programFiles;
 }
 
-std::wstring CopyPath()
+std::wstring CopyPath(int aNumber)
 {
     const std::wstring programFiles = ProgramFiles();
-    return programFiles.empty() ? L"" : runtime::JoinPath(runtime::JoinPath(programFiles, kFolder), kFile);
+    if (programFiles.empty() || aNumber < 1 || aNumber > Folders) return L"";
+    const std::wstring folder = aNumber == 1 ? kFolder : kFolder + (L" " + std::to_wstring(aNumber));
+    return runtime::JoinPath(runtime::JoinPath(programFiles, folder), kFile);
 }
 
 std::wstring FolderOf(const std::wstring& aCopy) { return aCopy.substr(0, aCopy.find_last_of(L'\\')); }
@@ -245,64 +188,19 @@ std::optional<std::wstring> RunPath(const std::wstring& aCopy)
                              aCopy.substr(aCopy.find_last_of(L'\\') + 1));
 }
 
-bool Trusted(PSECURITY_DESCRIPTOR aFolder, PSID aUser)
-{
-    const runtime::UniqueLocal administrators = Sid(L"BA"), system = Sid(L"SY"),
-                               installer = Sid(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"),
-                               creatorOwner = Sid(L"S-1-3-0"), creatorGroup = Sid(L"S-1-3-1");
-    auto among = [&](PSID sid, std::initializer_list<PSID> sids) {
-        for (PSID one : sids)
-            if (one && EqualSid(sid, one)) return true;
-        return false;
-    };
-    const std::initializer_list<PSID> trusted = {administrators.get(), system.get(), installer.get(), aUser};
-    PSID owner = nullptr;
-    BOOL defaulted = FALSE, present = FALSE;
-    PACL dacl = nullptr;
-    if (!GetSecurityDescriptorOwner(aFolder, &owner, &defaulted) || !owner || !among(owner, trusted)) return false;
-    // No list at all lets everyone do anything.
-    if (!GetSecurityDescriptorDacl(aFolder, &present, &dacl, &defaulted) || !present || !dacl) return false;
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        ACE_HEADER* ace = nullptr;
-        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace))) return false;
-        if (ace->AceType == ACCESS_DENIED_ACE_TYPE) continue;
-        if (ace->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;  // a grant of a kind not read here
-        auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
-        PSID sid = &allowed->SidStart;
-        // The creator of a file inside is one who may create it: an account already trusted.
-        if ((allowed->Mask & kChanging) && !among(sid, trusted) &&
-            !among(sid, {creatorOwner.get(), creatorGroup.get()}))
-            return false;
-    }
-    return true;
-}
-
-std::optional<Made> Install(HANDLE aImage, const std::wstring& aCopy)
+std::optional<Placed> Install(HANDLE aImage, int aRecorded)
 {
     const std::optional<std::vector<char>> image = ReadAll(aImage);
     if (!image) return std::nullopt;
-    Made made;
-    const std::wstring folder = FolderOf(aCopy);
-    runtime::UniqueLocal access;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderAccess, SDDL_REVISION_1, access.put(), nullptr))
+    runtime::UniqueLocal descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(FolderAccess, SDDL_REVISION_1, descriptor.put(),
+                                                              nullptr))
         return std::nullopt;
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, access.get(), FALSE};
-    if (sys::api().CreateDirectoryW(folder.c_str(), &attributes)) {
-        made.folder = folder;
-    } else if (GetLastError() != ERROR_ALREADY_EXISTS || !IsFolder(folder) || !FolderTrusted(folder)) {
-        return std::nullopt;
-    }
-    bool placed = false;
-    if (runtime::UniqueHandle there = Open(aCopy, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING)) {
-        // Installed there already, or this very file runs: it is not this press's to undo.
-        placed = OnlyHere(there.get()) &&
-                 (SameFile(there.get(), aImage) || ReadAll(there.get()) == image || Replace(aCopy, *image));
-    } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-        made.file = aCopy;
-        placed = Replace(aCopy, *image);
-    }
-    if (placed && KeepAtRestart(made, aCopy)) return made;
-    Undo(made);
+    SECURITY_ATTRIBUTES access{sizeof access, descriptor.get(), FALSE};
+    std::optional<Placed> placed = Folder(aRecorded > 0 && aRecorded <= Folders ? aRecorded : PendingFolder(), access);
+    if (!placed) return std::nullopt;
+    if (PutCopy(aImage, *image, *placed) && KeepAtRestart(*placed)) return placed;
+    Undo(placed->made);
     return std::nullopt;
 }
 
@@ -315,18 +213,20 @@ void Undo(const Made& aMade)
         MoveFileExW(aMade.folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-bool DeletionPending(const std::wstring& aPath)
-{
-    std::vector<wchar_t> data;
-    bool found = false, none = false;
-    if (ReadPending(data) == ERROR_SUCCESS) TakeOut(data, aPath, L"", found, none);
-    return found;
-}
-
 void UndoAtRestart(const Made& aMade)
 {
     if (!aMade.file.empty()) MoveFileExW(aMade.file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     if (!aMade.folder.empty()) MoveFileExW(aMade.folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+bool KeepsAccessLists(const std::wstring& aPath)
+{
+    wchar_t root[MAX_PATH];
+    DWORD flags = 0;
+    // Unknown counts as kept: only a volume seen to be without them is told of.
+    return !GetVolumePathNameW(aPath.c_str(), root, MAX_PATH) ||
+           !sys::api().GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
+           (flags & FS_PERSISTENT_ACLS);
 }
 
 }  // namespace modInstall

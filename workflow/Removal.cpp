@@ -59,7 +59,7 @@ bool OfferAdministrator(window::frmMain& form, const wchar_t* question, const st
 std::wstring Registrable()
 {
     std::wstring copy;
-    Resume([&] { copy = modInstall::CopyPath(); });
+    Resume([&] { copy = RecordedCopy().file; });
     return !copy.empty() && !FileAbsent(copy) ? copy : OwnExecutable();
 }
 
@@ -191,12 +191,11 @@ void Removal::cmdBegin_Click(window::frmMain& form)
     // What starts at every logon, for every account, is a copy that only administrators
     // may change: the file the user started (in Downloads, on a stick) anything the user
     // runs could replace, and a stick pulled out would leave the second phase undone.
-    const std::wstring copy = modInstall::CopyPath();
+    const std::wstring first = modInstall::CopyPath(1);
     // Windows reads the Run value back through the ANSI code page: a path that does not
     // survive that would start another program, or none, at every logon. Known before
     // anything is written.
-    const std::optional<std::wstring> executable = modInstall::RunPath(copy);
-    if (!copy.empty() && !executable) {
+    if (!first.empty() && !modInstall::RunPath(first)) {
         runtime::MsgBox(L"El nombre de la carpeta de programas de Windows, " + modInstall::ProgramFiles() +
                             L", contiene caracteres que no se pueden registrar para el inicio de Windows. No se ha "
                             L"realizado ningún cambio.",
@@ -208,12 +207,25 @@ void Removal::cmdBegin_Click(window::frmMain& form)
     if (Seen(modElevation::Elevated)) Resume(modElevation::EnableDebugPrivilege);
     const std::wstring file = WormFilePath();
     if (!file.empty()) EndWorm(file, log_);
-    std::optional<modInstall::Made> made;
-    if (!copy.empty()) Resume([&] { made = modInstall::Install(image_.get(), copy); });
-    if (!made) {
-        Refuse(form, kNotRegistered, true);
+    std::optional<modInstall::Placed> placed;
+    std::optional<std::wstring> executable;
+    if (!first.empty()) Resume([&] { placed = modInstall::Install(image_.get(), RecordedFolder()); });
+    if (placed) executable = modInstall::RunPath(placed->copy);
+    if (!executable) {
+        if (placed) modInstall::Undo(placed->made);
+        // An older copy that runs (started by hand, or at a logon) cannot be replaced:
+        // running as administrator would not help.
+        const std::wstring own = RecordedCopy().file;
+        if (!own.empty() && Seen([&] { return modProcesses::Running(own); }))
+            runtime::MsgBox(L"No se ha podido sustituir la copia de este programa que está en marcha, " + own +
+                                L". Ciérrela y vuelva a intentarlo. No se ha realizado ningún cambio.",
+                            MB_ICONEXCLAMATION, kIncomplete);
+        else
+            Refuse(form, kNotRegistered, true);
         return;
     }
+    if (!Seen([&] { return modInstall::KeepsAccessLists(placed->copy); }))
+        log_.Line(L"el volumen de " + placed->copy + L" no guarda listas de acceso: cualquier cuenta puede cambiar la copia");
     // Quoted: with spaces in an unquoted path, Windows would try "C:\Program.exe"
     // and the like first, at every logon.
     const std::wstring quoted = L"\"" + *executable + L"\"";
@@ -231,18 +243,14 @@ void Removal::cmdBegin_Click(window::frmMain& form)
         if (SetFlag(L"1", log_) != ERROR_SUCCESS) failed = kStateNotSaved;
     }
     if (!failed) {
-        // Whether this press made the copy and its folder, for the second phase to delete
-        // them, once the flag is set; a copy found in place (installed there, or made by
-        // an earlier press) keeps its record, or has none.
-        Resume([&] {
-            if (!made->file.empty()) runtime::SaveSetting(app::Title, FlagSection, CopyKey, L"1");
-            if (!made->folder.empty()) runtime::SaveSetting(app::Title, FlagSection, CopyFolderKey, L"1");
-        });
+        // Which folder is the program's own, for the second phase to delete and a later
+        // press to use, once the flag is set.
+        Resume([&] { runtime::SaveSetting(app::Title, FlagSection, CopyFolderKey, std::to_wstring(placed->number)); });
     }
     if (failed) {
         // Left behind, the Run value would open this window at every logon of every user.
         const bool unregistered = Seen([&] { return Unregister(quoted); });
-        modInstall::Undo(*made);
+        modInstall::Undo(placed->made);
         Refuse(form, failed, unregistered);
         return;
     }

@@ -205,27 +205,30 @@ LONG SetFlag(const wchar_t* value, runtime::Log& log)
     return result;
 }
 
-// The record holds no path, only whether ("1"; earlier versions kept the path itself):
-// Windows deletes what it names at the restart, as SYSTEM, so it never names anything
-// but the copy.
+// The record holds a number, never a path: Windows deletes what it names at the
+// restart, as SYSTEM, so it never names anything but the program's own folder.
+// Earlier versions wrote "1" for the first folder, or its path.
+int RecordedFolder()
+{
+    const std::wstring record = runtime::GetSetting(app::Title, FlagSection, CopyFolderKey);
+    for (int number = 1; number <= modInstall::Folders; ++number)
+        if (record == std::to_wstring(number)) return number;
+    const std::wstring first = modInstall::FolderOf(modInstall::CopyPath(1));
+    return !record.empty() && !first.empty() && lstrcmpiW(record.c_str(), first.c_str()) == 0 ? 1 : 0;
+}
+
 modInstall::Made RecordedCopy()
 {
-    const std::wstring copy = modInstall::CopyPath();
-    auto made = [](const wchar_t* key, const std::wstring& path) {
-        const std::wstring record = runtime::GetSetting(app::Title, FlagSection, key);
-        return !path.empty() && (record == L"1" || lstrcmpiW(record.c_str(), path.c_str()) == 0) ? path : L"";
-    };
-    return {made(CopyKey, copy), made(CopyFolderKey, modInstall::FolderOf(copy))};
+    const std::wstring copy = modInstall::CopyPath(RecordedFolder());
+    return {copy, copy.empty() ? L"" : modInstall::FolderOf(copy)};
 }
 
 void CopyAtRestart(runtime::Log& log)
 {
-    // A copy the user installed there is not the program's to delete.
     Resume([&] {
         const modInstall::Made made = RecordedCopy();
         modInstall::UndoAtRestart(made);
         if (!made.file.empty()) log.Line(L"se borrará al reiniciar: " + made.file);
-        runtime::SaveSetting(app::Title, FlagSection, CopyKey, L"");
         runtime::SaveSetting(app::Title, FlagSection, CopyFolderKey, L"");
     });
 }

@@ -21,9 +21,8 @@ inline constexpr wchar_t WormRunValue[] = L"TrayX";
 inline constexpr wchar_t WormFile[] = L"winppr32.exe";
 inline constexpr wchar_t FlagSection[] = L"BOOTED";
 inline constexpr wchar_t FlagKey[] = L"Value";
-// Beside the flag, "1" where the first phase made the copy under Program Files, and
-// its folder, for the second to delete.
-inline constexpr wchar_t CopyKey[] = L"Copy";
+// Beside the flag, the number of the folder under Program Files that the first phase
+// made for its copy (modInstall), for the second to delete, and for a later press to use.
 inline constexpr wchar_t CopyFolderKey[] = L"Folder";
 
 namespace steps {
@@ -81,7 +80,10 @@ bool FlagIs(const wchar_t* value);
 // Stores the flag VALUE; ERROR_SUCCESS once it reads back.
 LONG SetFlag(const wchar_t* value, runtime::Log& log);
 
-// What the first phase made under Program Files, as its record says.
+// The number of the folder that the first phase made, as its record says; 0 for none.
+int RecordedFolder();
+
+// The copy and folder that the record names; empty for none.
 modInstall::Made RecordedCopy();
 
 // Has Windows delete at the next restart what the first phase made, and forgets it.

@@ -10,7 +10,7 @@
 #include "runtime/files.h"
 #include "runtime/settings.h"
 #include "system/modElevation.h"
-#include "system/modInstall.h"
+#include "system/modPending.h"
 #include "system/modProcesses.h"
 #include "system/modWorld.h"
 #include "window/resource.h"
@@ -139,13 +139,13 @@ int Remove(const std::vector<RunKey>& keys, bool begun, runtime::Log& log)
         failed = true;
     } else if (DeleteWormFile(file, log) != ERROR_SUCCESS) {
         // Held by what could not be ended. Asked once: a second run changes nothing.
-        if (modInstall::DeletionPending(file)) {
+        if (modPending::DeletionPending(file)) {
             log.Line(L"ya se borrará al reiniciar: " + file);
             atRestart = true;
         } else {
             const BOOL scheduled = MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
             log.Did(L"borrar al reiniciar " + file, scheduled ? ERROR_SUCCESS : static_cast<LONG>(GetLastError()));
-            atRestart = scheduled && modInstall::DeletionPending(file);
+            atRestart = scheduled && modPending::DeletionPending(file);
             failed |= !atRestart;
         }
     }
@@ -190,8 +190,7 @@ int Run(const Switches& switches, RunLog& run)
     const std::vector<RunKey> keys = TrayXKeys(true);
     log.Line(L"perfiles de usuario cargados: " + std::to_wstring(keys.size() - 3));
     const bool found = WormFound(keys, log);
-    const bool begun = FlagIs(L"1") || !Unregistered() ||
-                       runtime::GetSetting(app::Title, FlagSection, CopyKey) == L"1";
+    const bool begun = FlagIs(L"1") || !Unregistered() || RecordedFolder() != 0;
     if (begun) log.Found(L"una eliminación comenzada en la ventana");
     int code = !found && !begun ? exitcode::Clean : switches.detect ? exitcode::Found : Remove(keys, begun, log);
     if (switches.detect && !switches.quiet)
