@@ -84,12 +84,12 @@ LONG KeyDacl::Restore()
     return restored;
 }
 
-RunningCopy::RunningCopy(const std::wstring& path) : image(path)
+RunningCopy::RunningCopy(const std::wstring& path, const std::wstring& from) : image(path)
 {
     CreateDirectoryW(image.substr(0, image.find_last_of(L'\\')).c_str(), nullptr);
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    CopyFileW(self, image.c_str(), FALSE);
+    CopyFileW(from.empty() ? self : from.c_str(), image.c_str(), FALSE);
     STARTUPINFOW si{};
     si.cb = sizeof si;
     std::wstring line = L"\"" + image + L"\"";

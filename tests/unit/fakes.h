@@ -91,10 +91,11 @@ private:
     std::vector<BYTE> found_;  // self-relative security descriptor; empty once restored
 };
 
-// A suspended copy of this executable started as IMAGE: a process with that image
-// that runs none of its code. Ended, and its file deleted, when the copy goes.
+// A suspended copy of this executable (or of the program FROM) started as IMAGE: a
+// process with that image that runs none of its code. Ended, and its file deleted,
+// when the copy goes.
 struct RunningCopy {
-    explicit RunningCopy(const std::wstring& image);
+    explicit RunningCopy(const std::wstring& image, const std::wstring& from = L"");
     ~RunningCopy();
     RunningCopy(const RunningCopy&) = delete;
     RunningCopy& operator=(const RunningCopy&) = delete;

@@ -69,6 +69,14 @@ BOOL WINAPI RecordFolder(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes)
     LocalFree(text);
     return CreateDirectoryW(path, attributes);
 }
+// A volume that keeps no access lists (FAT), which Wine cannot give; the root asked for.
+std::wstring volumeAsked;
+BOOL WINAPI NoAccessLists(LPCWSTR root, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPWSTR, DWORD)
+{
+    volumeAsked = root;
+    *flags = FS_CASE_IS_PRESERVED | FS_UNICODE_STORED_ON_DISK;
+    return TRUE;
+}
 const std::wstring kOwnAccess = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
 
 // A Program Files folder of the tests' own, so that the copies they make never mix
@@ -103,6 +111,14 @@ std::string Bytes(const std::wstring& path)
     DWORD read = 0;
     while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read) bytes.append(buffer, read);
     CloseHandle(file);
+    return bytes;
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    std::string bytes(text.size() * 3, '\0');
+    bytes.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                                     static_cast<int>(bytes.size()), nullptr, nullptr));
     return bytes;
 }
 
@@ -176,27 +192,49 @@ bool WormPresent() { return GetFileAttributesW(WormPath().c_str()) != INVALID_FI
 
 const std::wstring kSessionManager = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
+const wchar_t* const kPendingLists[] = {L"PendingFileRenameOperations", L"PendingFileRenameOperations2"};
+
 // Whether Windows has been asked to delete, at the next restart, a file or folder whose
-// path ends in PATH (by default the worm's file). Read as the restart reads the list:
-// source and target in pairs, up to the first empty source.
+// path ends in PATH (by default the worm's file), in either list the restart carries
+// out. Read as the restart reads a list: source and target in pairs, up to the first
+// empty source.
 bool DeletionPending(const std::wstring& path = L"\\winppr32.exe")
 {
     HKEY key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return false;
-    std::vector<wchar_t> data(32768);
-    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t) - 2 * sizeof(wchar_t));
-    const LONG status = RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
-                                         reinterpret_cast<BYTE*>(data.data()), &size);
-    RegCloseKey(key);
-    for (const wchar_t* at = data.data(); status == ERROR_SUCCESS && *at;) {
-        const std::wstring source = at, target = at + source.size() + 1;
-        at += source.size() + target.size() + 2;
-        if (target.empty() && source.size() >= path.size() &&
-            lstrcmpiW(source.c_str() + source.size() - path.size(), path.c_str()) == 0)
-            return true;
+    bool pending = false;
+    for (const wchar_t* list : kPendingLists) {
+        std::vector<wchar_t> data(32768);
+        DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t) - 2 * sizeof(wchar_t));
+        const LONG status = RegQueryValueExW(key, list, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size);
+        for (const wchar_t* at = data.data(); status == ERROR_SUCCESS && *at;) {
+            const std::wstring source = at, target = at + source.size() + 1;
+            at += source.size() + target.size() + 2;
+            if (target.empty() && source.size() >= path.size() &&
+                lstrcmpiW(source.c_str() + source.size() - path.size(), path.c_str()) == 0)
+                pending = true;
+        }
     }
-    return false;
+    RegCloseKey(key);
+    return pending;
+}
+
+// Folder N under the tests' Program Files, as the program names it, and its copy.
+std::wstring CopyFolder(int n)
+{
+    return n == 1 ? kCopyFolder : kCopyFolder + L" " + std::to_wstring(n);
+}
+std::wstring CopyIn(int n) { return CopyFolder(n) + L"\\tarquelin.exe"; }
+
+void RemoveCopies()
+{
+    for (int n = 1; n <= 9; ++n) {
+        SetFileAttributesW(CopyIn(n).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(CopyIn(n).c_str());
+        DeleteFileW(CopyFolder(n).c_str());
+        RemoveDirectoryW(CopyFolder(n).c_str());
+    }
 }
 
 class Workflow : public testing::Test {
@@ -215,10 +253,9 @@ protected:
         sys::api().ShellExecuteExW = RecordShellEx;
         sys::api().SHGetFolderPathW = ScratchProgramFiles;
         sys::api().CreateDirectoryW = RecordFolder;
+        sys::api().GetVolumeInformationW = GetVolumeInformationW;
         madeFolders.clear();
-        DeleteFileW(kCopy.c_str());
-        DeleteFileW(kCopyFolder.c_str());
-        RemoveDirectoryW(kCopyFolder.c_str());
+        RemoveCopies();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Kestrova Zelvy Remover");
         Remove(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover");
         SetFileAttributesW(WormPath().c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -231,7 +268,7 @@ protected:
         Remove(HKEY_LOCAL_MACHINE, kRun, L"TrayX");
         Remove(HKEY_CURRENT_USER, kRun, L"TrayX");
         Remove(HKEY_LOCAL_MACHINE, kRun, L"Other");
-        Remove(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations");
+        for (const wchar_t* list : kPendingLists) Remove(HKEY_LOCAL_MACHINE, kSessionManager, list);
     }
     window::frmMain& Start()
     {
@@ -315,8 +352,7 @@ TEST_F(Workflow, BeginRegistersTheProgramDeletesTrayXAndRestarts)
         // What starts at logon is a copy under Program Files, byte for byte this program.
         EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"" + kCopy + L"\"");
         EXPECT_EQ(Bytes(kCopy), Bytes(Self()));
-        EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Copy"), L"1");  // made by the first press
-        EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Folder"), L"1");
+        EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Folder"), L"1");  // the program's own
         EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"TrayX"));
         EXPECT_FALSE(Text(HKEY_CURRENT_USER, kRun, L"TrayX"));
         EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Other"), L"keep me");
@@ -382,12 +418,18 @@ TEST_F(Workflow, BeginEndsARunningWormFirstAndHasItsFileDeletedAtTheRestart)
     EXPECT_EQ(exitRequests, std::vector<UINT>(2, 7u));
 }
 
-TEST_F(Workflow, ACopyThatCannotBeMadeFailsTheFirstPhaseAndOneInstalledThereIsKept)
+TEST_F(Workflow, AFolderThatIsNotTheProgramsOwnIsNeverUsedNorChanged)
 {
-    // A file where the copy's folder belongs: no copy, and nothing else of the press.
+    // Every name taken by what someone else made: a file, then folders with anything in
+    // them (Wine keeps no access lists: whatever they said, none is looked at). No copy,
+    // and nothing else of the press.
     PlantWorm();
     CreateDirectoryW(ProgramFiles().c_str(), nullptr);
-    CloseHandle(CreateFileW(kCopyFolder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    Write(CopyFolder(1), "not a folder");
+    for (int n = 2; n <= 9; ++n) {
+        CreateDirectoryW(CopyFolder(n).c_str(), nullptr);
+        Write(CopyIn(n), "someone else's");
+    }
     window::frmMain& f = Start();
     for (DWORD elevated : {0u, 1u}) {
         elevatedToken = elevated;
@@ -403,15 +445,44 @@ TEST_F(Workflow, ACopyThatCannotBeMadeFailsTheFirstPhaseAndOneInstalledThereIsKe
         EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"));
         EXPECT_FALSE(DeletionPending());
         EXPECT_TRUE(exitRequests.empty());
+        for (int n = 2; n <= 9; ++n) EXPECT_EQ(Bytes(CopyIn(n)), "someone else's") << n;
     }
-    DeleteFileW(kCopyFolder.c_str());
+    EXPECT_EQ(madeFolders.size(), 18u);  // each name tried, with the program's own access list
+
+    // One name free: the copy goes there, with a folder of its own making, and the
+    // record says which. The others are left as they were, through the completion too.
+    DeleteFileW(CopyIn(5).c_str());
+    RemoveDirectoryW(CopyFolder(5).c_str());
+    madeFolders.clear();
+    Begin(f);
+    EXPECT_EQ(Titles().back(), L"Virus eliminado");
+    EXPECT_EQ(madeFolders.back(), CopyFolder(5) + L" " + kOwnAccess);
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"" + CopyIn(5) + L"\"");
+    EXPECT_EQ(Bytes(CopyIn(5)), Bytes(Self()));
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Folder"), L"5");
+    form.reset();
+    Start();  // the run after the restart
+    EXPECT_EQ(Titles().back(), L"Eliminación completada.");
+    EXPECT_TRUE(DeletionPending(CopyIn(5)));
+    EXPECT_TRUE(DeletionPending(CopyFolder(5)));
+    for (int n : {1, 2, 9}) EXPECT_FALSE(DeletionPending(CopyFolder(n))) << n;
+    EXPECT_EQ(Bytes(CopyFolder(1)), "not a folder");
+    EXPECT_EQ(Bytes(CopyIn(2)), "someone else's");
+}
+
+TEST_F(Workflow, TheCopyInTheProgramsOwnFolderIsReplacedUnlessItIsHeldOrALink)
+{
+    PlantWorm();
+    elevatedToken = 1;
+    CreateDirectoryW(ProgramFiles().c_str(), nullptr);
+    CreateDirectoryW(kCopyFolder.c_str(), nullptr);
+    SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Folder", L"1");  // made by an earlier press
+    window::frmMain& f = Start();
 
     // A hard link where the copy belongs, to a file that someone may change through its
     // other name (or that Windows needs), whatever it holds: refused, and nothing
     // written through it.
     const std::wstring other = ProgramFiles() + L"\\other.exe";
-    elevatedToken = 1;
-    CreateDirectoryW(kCopyFolder.c_str(), nullptr);
     for (const std::string& there : {std::string("not the program"), Bytes(Self())}) {
         Write(other, there);
         ASSERT_TRUE(CreateHardLinkW(kCopy.c_str(), other.c_str(), nullptr));
@@ -423,8 +494,9 @@ TEST_F(Workflow, ACopyThatCannotBeMadeFailsTheFirstPhaseAndOneInstalledThereIsKe
         DeleteFileW(kCopy.c_str());
     }
     DeleteFileW(other.c_str());
-    // An older build there, held open by another program: it cannot be replaced, and
-    // stays whole, with no new file left beside it.
+
+    // An older build, held open by another program without delete sharing: it cannot
+    // be replaced, and stays whole, with no new file left beside it.
     Write(kCopy, "an older build");
     HANDLE held = CreateFileW(kCopy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               0, nullptr);
@@ -434,20 +506,36 @@ TEST_F(Workflow, ACopyThatCannotBeMadeFailsTheFirstPhaseAndOneInstalledThereIsKe
     EXPECT_EQ(Titles(), std::vector<std::wstring>{L"Eliminación incompleta"});
     EXPECT_EQ(Bytes(kCopy), "an older build");
     EXPECT_EQ(FilesIn(kCopyFolder), std::vector<std::wstring>{L"tarquelin.exe"});
-    DeleteFileW(kCopy.c_str());
 
-    // The user installed the program there and started another copy of it: the one
-    // there is registered, and the removal leaves it where it was.
-    CreateDirectoryW(kCopyFolder.c_str(), nullptr);
-    ASSERT_TRUE(CopyFileW(Self().c_str(), kCopy.c_str(), FALSE));
+    // Held by nobody: this build takes its place.
     Begin(f);
+    EXPECT_EQ(Titles().back(), L"Virus eliminado");
+    EXPECT_EQ(Bytes(kCopy), Bytes(Self()));
+    EXPECT_EQ(FilesIn(kCopyFolder), std::vector<std::wstring>{L"tarquelin.exe"});
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"), L"\"" + kCopy + L"\"");
-    EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Copy"));
+    EXPECT_TRUE(madeFolders.back().rfind(kCopyFolder + L" ", 0) == 0);  // tried, found, used
+
+    // An older build that runs: said so, and nothing of the press is left.
     form.reset();
-    Start();  // the run after the restart
-    EXPECT_EQ(Titles().back(), L"Eliminación completada.");
-    EXPECT_FALSE(DeletionPending(kCopy));
-    EXPECT_NE(GetFileAttributesW(kCopy.c_str()), INVALID_FILE_ATTRIBUTES);
+    Remove(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations");
+    Remove(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover");
+    SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"0");
+    {
+        test::RunningCopy older(kCopy, TEXT(TARQUELIN_EXE));  // another build: not these bytes
+        ASSERT_TRUE(older.Alive());
+        ASSERT_NE(Bytes(kCopy), Bytes(Self()));
+        desktop.messages.clear();
+        Begin(Start());
+        ASSERT_EQ(desktop.messages.size(), 1u);
+        ExpectMessage(desktop.messages[0],
+                      L"No se ha podido sustituir la copia de este programa que está en marcha, " + kCopy +
+                          L". Ciérrela y vuelva a intentarlo. No se ha realizado ningún cambio.",
+                      48, L"Eliminación incompleta");
+        EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
+        EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"0");
+        EXPECT_FALSE(DeletionPending());
+        EXPECT_EQ(FilesIn(kCopyFolder), std::vector<std::wstring>{L"tarquelin.exe"});
+    }
 }
 
 TEST_F(Workflow, TheCopyMadeForTheRemovalGoesAtTheRestartAfterIt)
@@ -460,7 +548,7 @@ TEST_F(Workflow, TheCopyMadeForTheRemovalGoesAtTheRestartAfterIt)
     EXPECT_EQ(Titles().back(), L"Eliminación completada.");
     EXPECT_TRUE(DeletionPending(kCopy));
     EXPECT_TRUE(DeletionPending(kCopyFolder));  // the folder too
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Copy"), L"");
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Folder"), L"");
 
     // The worm comes back before that restart, and another program has a deletion
     // pending too: a press takes back the copy's and the folder's, and only those, so
@@ -475,7 +563,6 @@ TEST_F(Workflow, TheCopyMadeForTheRemovalGoesAtTheRestartAfterIt)
     EXPECT_FALSE(DeletionPending(kCopy));
     EXPECT_FALSE(DeletionPending(kCopyFolder));
     EXPECT_TRUE(DeletionPending(another));
-    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Copy"), L"1");
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Folder"), L"1");
     form.reset();
     Start();
@@ -483,6 +570,41 @@ TEST_F(Workflow, TheCopyMadeForTheRemovalGoesAtTheRestartAfterIt)
     EXPECT_TRUE(DeletionPending(kCopy));
     EXPECT_TRUE(DeletionPending(another));
     DeleteFileW(another.c_str());
+
+    // The same in Windows' second list, where MoveFileEx appends once it exists, between
+    // another program's rename and deletion: those come through in their order, byte for
+    // byte.
+    const std::wstring others = L"\\??\\C:\\a.tmp" + std::wstring(1, L'\0') + L"!\\??\\C:\\b.dll" +
+                                std::wstring(1, L'\0') + L"\\??\\C:\\c.tmp" + std::wstring(3, L'\0');
+    const std::wstring seeded = L"\\??\\" + kCopy + std::wstring(2, L'\0') + others.substr(0, others.size() - 1) +
+                                L"\\??\\" + kCopyFolder + std::wstring(3, L'\0');
+    {
+        HKEY key;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager.c_str(), 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+        RegDeleteValueW(key, kPendingLists[0]);
+        RegSetValueExW(key, kPendingLists[1], 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(seeded.data()),
+                       static_cast<DWORD>(seeded.size() * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    ASSERT_TRUE(DeletionPending(kCopy));
+    PlantWorm();
+    form.reset();
+    Begin(Start());
+    EXPECT_EQ(Titles().back(), L"Virus eliminado");
+    EXPECT_FALSE(DeletionPending(kCopy));
+    EXPECT_FALSE(DeletionPending(kCopyFolder));
+    std::wstring left(64, L'\0');
+    DWORD type = 0, size = static_cast<DWORD>(left.size() * sizeof(wchar_t));
+    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager.c_str(), kPendingLists[1], RRF_RT_ANY | RRF_NOEXPAND,
+                           &type, left.data(), &size),
+              ERROR_SUCCESS);
+    left.resize(size / sizeof(wchar_t));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+    EXPECT_EQ(left, others);
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Folder"), L"1");
+    form.reset();
+    Start();
+    EXPECT_EQ(Titles().back(), L"Eliminación completada.");
 
     // Where the deletion cannot be taken back, the press fails and leaves it as it was.
     PlantWorm();
@@ -499,29 +621,55 @@ TEST_F(Workflow, TheCopyMadeForTheRemovalGoesAtTheRestartAfterIt)
     EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kRun, L"Zelvy Remover"));
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Value"), L"0");
 
-    // The record says whether, never what: naming any other file or folder, it has
-    // nothing deleted at the restart.
+    // The record names a number, never a path: naming any other file or folder, or a
+    // number past the last, it has nothing deleted at the restart.
     struct Record {
-        std::wstring copy, folder;
-        bool deleted;
+        std::wstring folder;
+        int deleted;  // the folder whose copy and self go at the restart; 0 for none
     };
-    const Record records[] = {{L"1", L"1", true},
-                              {kCopy, kCopyFolder, true},  // as earlier versions wrote it
-                              {L"C:\\windows\\win.ini", L"C:\\windows\\system32", false},
-                              {L"", L"", false}};
+    const Record records[] = {{L"1", 1},
+                              {L"7", 7},
+                              {kCopyFolder, 1},  // as earlier versions wrote it
+                              {L"C:\\windows\\system32", 0},
+                              {L"10", 0},
+                              {L"", 0}};
     for (const Record& record : records) {
-        Remove(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations");
+        for (const wchar_t* list : kPendingLists) Remove(HKEY_LOCAL_MACHINE, kSessionManager, list);
         SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"1");
-        SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Copy", record.copy);
         SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Folder", record.folder);
         form.reset();
         Start();
         EXPECT_EQ(Titles().back(), L"Eliminación completada.");
-        EXPECT_EQ(DeletionPending(kCopy), record.deleted) << record.copy.c_str();
-        EXPECT_EQ(DeletionPending(kCopyFolder), record.deleted);
-        EXPECT_FALSE(DeletionPending(L"win.ini"));
+        for (int n : {1, 7, 9}) {
+            EXPECT_EQ(DeletionPending(CopyIn(n)), record.deleted == n) << record.folder.c_str() << " " << n;
+            EXPECT_EQ(DeletionPending(CopyFolder(n)), record.deleted == n) << record.folder.c_str() << " " << n;
+        }
         EXPECT_FALSE(DeletionPending(L"system32"));
     }
+}
+
+TEST_F(Workflow, AVolumeWithoutAccessListsGetsTheCopyAllTheSameAndTheLogSaysSo)
+{
+    PlantWorm();
+    runtime::Log kept{true};
+    Removal logged{runtime::app::OpenImage(), kept};
+    const std::wstring file = ProgramFiles() + L"\\press.log";
+    for (bool fat : {false, true}) {
+        SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Value", L"0");  // a press again, not the run after it
+        sys::api().GetVolumeInformationW = fat ? NoAccessLists : GetVolumeInformationW;
+        std::optional<window::frmMain> f;
+        f.emplace(GetModuleHandleW(nullptr), logged);
+        Begin(*f);
+        EXPECT_EQ(Titles().back(), L"Virus eliminado");
+        EXPECT_EQ(Bytes(kCopy), Bytes(Self()));
+        DeleteFileW(file.c_str());
+        ASSERT_TRUE(kept.AppendTo(file));
+        EXPECT_EQ(Bytes(file).find(Utf8(L"el volumen de " + kCopy + L" no guarda listas de acceso")) !=
+                      std::string::npos,
+                  fat);
+    }
+    EXPECT_EQ(volumeAsked, ProgramFiles().substr(0, 3));  // its root
+    DeleteFileW(file.c_str());
 }
 
 TEST_F(Workflow, AProgramFilesNameOutsideTheCodePageIsRegisteredByItsShortFormOrNotAtAll)
@@ -559,40 +707,62 @@ TEST_F(Workflow, AProgramFilesNameOutsideTheCodePageIsRegisteredByItsShortFormOr
     RemoveDirectoryW(oddProgramFiles.c_str());
 }
 
-TEST(Install, AnExistingFolderIsUsedOnlyWhenNoOtherAccountMayChangeIt)
+// Windows' own judgement of the access list the folder is made with (Wine keeps none on
+// files): what AccessCheck grants a standard user's filtered token, and an
+// administrator's full one, for the folder and for the copy that inherits from it.
+TEST(Install, TheFolderLetsOnlyAdministratorsChangeWhatIsInIt)
 {
-    const std::wstring ti = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-    const struct {
-        std::wstring sddl;
-        bool used;
-    } folders[] = {
-        {kOwnAccess, true},
-        // Under Program Files of Windows 10: what it passes on, creator-owner entries included.
-        {L"O:" + ti + L"D:(A;OICIIO;GA;;;" + ti + L")(A;;FA;;;" + ti + L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)"
-         L"(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)"
-         L"(A;;0x1200a9;;;AC)(A;OICIIO;GXGR;;;AC)",
-         true},
-        {L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;WD)", true},
-        // The running account's own, as Wine derives it from the mode bits.
-        {L"O:S-1-5-21-7-8-9-1000D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-7-8-9-1000)(A;OICI;0x1200a9;;;WD)", true},
-        {L"O:BAD:P(D;OICI;FA;;;BU)(A;OICI;FA;;;BA)", true},  // a refusal takes nothing away
-        {L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)", false},  // Users may write
-        {L"O:BAD:P(A;OICI;FA;;;BA)(A;OICIIO;FA;;;AU)", false},      // and anyone the copy
-        {L"O:BAD:P(A;OICI;FA;;;BA)(A;;WD;;;BU)", false},            // change the list
-        {L"O:BAD:P(A;OICI;FA;;;BA)(A;;SD;;;BU)", false},            // delete the folder
-        {L"O:BAD:P(A;OICI;FA;;;BA)(A;;DC;;;BU)", false},            // delete what is in it
-        {L"O:S-1-5-21-7-8-9-1001D:P(A;OICI;FA;;;BA)", false},       // owner another user
-        {L"O:BA", false},                                           // no list: anyone may do anything
+    HANDLE own = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &own));
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0,
+                                         0, &administrators));
+    SID_AND_ATTRIBUTES denied{administrators, 0};
+    HANDLE filtered = nullptr;  // as Windows gives a double-clicked program under UAC
+    ASSERT_TRUE(CreateRestrictedToken(own, DISABLE_MAX_PRIVILEGE, 1, &denied, 0, nullptr, 0, nullptr, &filtered));
+    HANDLE tokens[2] = {};
+    ASSERT_TRUE(DuplicateToken(filtered, SecurityImpersonation, &tokens[0]));
+    ASSERT_TRUE(DuplicateToken(own, SecurityImpersonation, &tokens[1]));
+
+    // AccessCheck wants a group as well: the program's owner and list, with the owner as group.
+    auto checkable = [](const wchar_t* sddl, SECURITY_DESCRIPTOR& out, runtime::UniqueLocal& parsed) {
+        PSID owner = nullptr;
+        PACL dacl = nullptr;
+        BOOL present = FALSE, defaulted = FALSE;
+        return ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, parsed.put(), nullptr) &&
+               GetSecurityDescriptorOwner(parsed.get(), &owner, &defaulted) &&
+               GetSecurityDescriptorDacl(parsed.get(), &present, &dacl, &defaulted) && present &&
+               InitializeSecurityDescriptor(&out, SECURITY_DESCRIPTOR_REVISION) &&
+               SetSecurityDescriptorOwner(&out, owner, FALSE) && SetSecurityDescriptorDacl(&out, TRUE, dacl, FALSE) &&
+               SetSecurityDescriptorGroup(&out, owner, FALSE);
     };
-    runtime::UniqueLocal self;
-    ASSERT_TRUE(ConvertStringSidToSidW(L"S-1-5-21-7-8-9-1000", self.put()));
-    for (const auto& folder : folders) {
-        runtime::UniqueLocal descriptor;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(folder.sddl.c_str(), SDDL_REVISION_1,
-                                                                         descriptor.put(), nullptr))
-            << folder.sddl.c_str();
-        EXPECT_EQ(modInstall::Trusted(descriptor.get(), self.get()), folder.used) << folder.sddl.c_str();
+    SECURITY_DESCRIPTOR folder, copy;
+    runtime::UniqueLocal folderParsed, copyParsed;
+    ASSERT_TRUE(checkable(modInstall::FolderAccess, folder, folderParsed));
+    // What a file made inside inherits: the entries marked for objects (Wine's
+    // CreatePrivateObjectSecurity works out no inheritance, so it is written here).
+    ASSERT_TRUE(checkable(L"O:BAD:(A;ID;FA;;;BA)(A;ID;FA;;;SY)(A;ID;0x1200a9;;;BU)", copy, copyParsed));
+    GENERIC_MAPPING files{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    for (SECURITY_DESCRIPTOR* descriptor : {&folder, &copy}) {
+        for (int full = 0; full < 2; ++full) {
+            PRIVILEGE_SET privileges{};
+            DWORD size = sizeof privileges, granted = 0;
+            BOOL allowed = FALSE;
+            ASSERT_TRUE(AccessCheck(descriptor, tokens[full], MAXIMUM_ALLOWED, &files, &privileges, &size, &granted,
+                                    &allowed))
+                << GetLastError();
+            if (full) {
+                EXPECT_TRUE(allowed);
+                EXPECT_EQ(granted, static_cast<DWORD>(FILE_ALL_ACCESS));
+            } else {
+                EXPECT_EQ(granted & ~0x1200A9u, 0u) << std::hex << granted;
+                EXPECT_EQ(granted, 0x1200A9u) << std::hex << granted;  // and may still read and run it
+            }
+        }
     }
+    for (HANDLE h : {own, filtered, tokens[0], tokens[1]}) CloseHandle(h);
+    FreeSid(administrators);
 }
 
 TEST_F(Workflow, ARestartThatDoesNotHappenIsReported)
@@ -810,6 +980,7 @@ TEST_F(Workflow, AnIncompleteCompletionKeepsTheFlagAndTheRunValueAndOffersToRunA
     CreateDirectoryW(ProgramFiles().c_str(), nullptr);
     CreateDirectoryW(kCopyFolder.c_str(), nullptr);
     ASSERT_TRUE(CopyFileW(Self().c_str(), kCopy.c_str(), FALSE));
+    SetText(HKEY_LOCAL_MACHINE, kFlagKey, L"Folder", L"1");
     CompleteWhileTheFileIsHeld({IDNO, IDYES});
     EXPECT_TRUE(WormPresent());
     ASSERT_EQ(desktop.messages.size(), 2u);
