@@ -93,10 +93,11 @@ session_ended() {  # the program PID and the bystander were both ended by the re
 # program's folder PROGRAM (PROGRAM_FILE on Linux); the file started there is replaced
 # before the restart by a stand-in that marks its start, and must never run. With
 # "again", the worm comes back before the restart that deletes the copy, and the user
-# removes it again the same way.
+# removes it again the same way. BEFORE and BEFORE_AGAIN, when set, name what to do to
+# the machine before the first press and before the second.
 removal() {  # removal key|mouse [again]
-    removal_run "$1" fresh
-    [ "${2:-}" != again ] || removal_run "$1, worm back"
+    removal_run "$1" fresh "${BEFORE:-}"
+    [ "${2:-}" != again ] || removal_run "$1, worm back" "" "${BEFORE_AGAIN:-}"
     restart
     check "$1: after one more restart the copy and its folder are gone" deleted_at_restart "$COPY_DIR"
     keep_session
@@ -104,12 +105,37 @@ removal() {  # removal key|mouse [again]
 }
 # The copy is gone or its deletion pending: the file looked at first, the pending
 # deletions read after, as a start of Wine may carry them out meanwhile.
-copy_left() { [ ! -e "$COPY_DIR/tarquelin.exe" ] || { read_state; [ -n "$(pending 'Kestrova Zelvy Remover\tarquelin.exe')" ]; }; }
-removal_run() {  # removal_run LABEL [fresh]
+copy_left() { [ ! -e "$COPY_DIR/tarquelin.exe" ] || { read_state; [ -n "$(pending "$COPY")" ]; }; }
+# Standard input (NUL-separated strings) as UTF-16 bytes in hex, as the probe prints them.
+utf16_hex() { iconv -t UTF-16LE | od -An -tx1 -v | tr -d ' \n'; }
+# Another build of the program in its own folder, as an earlier press recorded it.
+older_copy() {
+    mkdir -p "$COPY_DIR"
+    cp "$BUILD/tests/stray.exe" "$COPY_DIR/tarquelin.exe"
+    printf '[HKEY_LOCAL_MACHINE\\%s\\BOOTED]\n"Folder"="1"\n' "$SETTINGS_KEY" | apply_reg
+}
+# The copy's and the folder's deletions, which the completion asked for, in Windows'
+# second list instead (MoveFileEx appends there once it exists), around another
+# program's rename, which must come through byte for byte.
+OTHER_RENAME=('\??\C:\windows\temp\otro.tmp' '!\??\C:\windows\temp\otro.dll')
+second_list() {
+    local data
+    data=$(printf '\\??\\%s\0\0%s\0%s\0\\??\\%s\0\0\0' "$COPY" "${OTHER_RENAME[@]}" "${COPY%\\*}" | utf16_hex | sed 's/../&,/g; s/,$//')
+    printf '[HKEY_LOCAL_MACHINE\\%s]\n"PendingFileRenameOperations"=-\n"PendingFileRenameOperations2"=hex(7):%s\n' \
+        "$SESSION_MANAGER" "$data" | apply_reg
+}
+# What is left of that list: the other program's rename alone.
+second_list_left() {
+    read_state
+    is "$(lines SM PendingFileRenameOperations2)" \
+        "SM \"PendingFileRenameOperations2\" 7:$(printf '%s\0%s\0\0' "${OTHER_RENAME[@]}" | utf16_hex)"
+}
+removal_run() {  # removal_run LABEL [fresh] [BEFORE]
     local by=$1 first
     cp "$BUILD/tarquelin.exe" "$PROGRAM_FILE"
     rm -f "$(dirname "$PROGRAM_FILE")/$STARTED_MARK"
     plant_traces "${2:-}"
+    ${3:-}
     read_state
     local others; others=$(other_values)
     wine "$PROGRAM" >/dev/null 2>&1 & first=$!
@@ -426,8 +452,12 @@ xdotool key alt+s
 check "clean: exit" wait_gone
 kill "$BYSTANDER" 2>/dev/null
 
-removal key
-removal mouse again
+# The first press finds another build in the program's own folder; the second, after the
+# completion, finds the copy's deletion in Windows' second list.
+BEFORE=older_copy removal key
+BEFORE_AGAIN=second_list removal mouse again
+check "mouse, worm back: the other program's rename in the second list, byte for byte" second_list_left
+printf '[HKEY_LOCAL_MACHINE\\%s]\n"PendingFileRenameOperations2"=-\n' "$SESSION_MANAGER" | apply_reg
 
 # -- from a folder whose name code page 1252 can only best-fit: a full-width quotation
 # mark, which must not become a real one that cuts the command line short and starts
@@ -437,10 +467,20 @@ mkdir -p "$ODD_DIR"
 cp "$BUILD/tarquelin.exe" "$ODD_DIR/"
 cp "$BUILD/tests/stray.exe" "$ODD_DIR/../x.exe"
 rm -f "$ODD_DIR/../x.exe.started"
-saved=$PROGRAM saved_file=$PROGRAM_FILE
+saved=$PROGRAM saved_file=$PROGRAM_FILE saved_copy=$COPY saved_dir=$COPY_DIR
 PROGRAM='C:\users\Public\Descargas\x＂ y\tarquelin.exe' PROGRAM_FILE="$ODD_DIR/tarquelin.exe"
+# And where the copy's folder belongs, one the program did not make: a link to a folder
+# that users may write (Wine shows a Linux symbolic link as a reparse point). Left as it
+# was, nothing written through it: the copy goes to the next name.
+ELSEWHERE=$WINEPREFIX/drive_c/users/Public/elsewhere
+rm -rf "$COPY_DIR" "$ELSEWHERE"; mkdir -p "$ELSEWHERE"; echo "a user's file" > "$ELSEWHERE/notas.txt"
+ln -s "$ELSEWHERE" "$COPY_DIR"
+COPY="C:\\$PROGRAM_FILES\\Kestrova Zelvy Remover 2\\tarquelin.exe" COPY_DIR="$COPY_DIR 2"
 removal odd-folder
-PROGRAM=$saved PROGRAM_FILE=$saved_file
+PROGRAM=$saved PROGRAM_FILE=$saved_file COPY=$saved_copy COPY_DIR=$saved_dir
+check "odd-folder: the folder it did not make left as it was" \
+    bash -c "[ -L '$COPY_DIR' ] && [ \"\$(ls -A '$ELSEWHERE')\" = notas.txt ] && grep -qx \"a user's file\" '$ELSEWHERE/notas.txt'"
+rm -f "$COPY_DIR"; rm -rf "$ELSEWHERE"
 check "odd-folder: no other program was started" [ ! -e "$ODD_DIR/../x.exe.started" ]
 
 # -- the worm's file held open at logon by a program that is not the worm, which the
@@ -519,25 +559,6 @@ check "read-only: access list restored" restore_dacls
 read_state
 check "read-only: other start-up values unchanged" is "$(other_values)" "$others"
 
-
-# -- where the copy's folder belongs, a link to a folder that users may write (Wine shows
-# a Linux symbolic link as a reparse point): refused, and nothing written through it
-plant_traces fresh
-ELSEWHERE=$WINEPREFIX/drive_c/users/Public/elsewhere
-rm -rf "$COPY_DIR" "$ELSEWHERE"; mkdir -p "$ELSEWHERE"; ln -s "$ELSEWHERE" "$COPY_DIR"
-wine "$PROGRAM" >/dev/null 2>&1 &
-check "reparse point: window shown" shown
-focus_main
-xdotool key alt+c
-check "reparse point: refused, said what could not be done" is "$(message "Eliminación incompleta")" "$NOT_REGISTERED"
-click message "Eliminación incompleta" $IDOK
-check "reparse point: nothing written through it" [ -z "$(ls -A "$ELSEWHERE")" ]
-read_state
-check "reparse point: no own Run value, no flag" bash -c "[ -z '$(own_value)' ] && [ -z '$(flag)' ]"
-focus_main
-xdotool key alt+s
-check "reparse point: exit" wait_gone
-rm -f "$COPY_DIR"; rm -rf "$ELSEWHERE"
 
 # -- a standard user, as Vista to 11 start a double-clicked program and the Run values at
 # logon: with the filtered token, under Windows' own access lists (users may read the
