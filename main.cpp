@@ -48,10 +48,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     RestrictDllSearch();
     const workflow::Switches switches = workflow::ReadSwitches(Arguments());
     if (const std::optional<int> code = workflow::RunUnattended(switches)) return *code;
-    const runtime::UniqueHandle windowRun = workflow::MarkWindowRun();
     // A window run keeps a log only when asked to.
     std::optional<workflow::RunLog> logged;
-    if (!switches.log.empty()) logged.emplace(switches.log, false);
+    if (!switches.log.empty()) logged.emplace(workflow::LogFile(switches.log), false);
     runtime::Log unlogged(false);
     workflow::Removal handlers(runtime::app::OpenImage(), logged ? logged->log : unlogged);
     window::frmMain form(instance, handlers);

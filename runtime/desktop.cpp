@@ -30,4 +30,16 @@ int MsgBox(const std::wstring& text, UINT style, const std::optional<std::wstrin
 
 void End() { current->EndProgram(); }
 
+bool SomeoneCanAnswer()
+{
+    USEROBJECTFLAGS flags{};
+    if (GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+        !(flags.dwFlags & WSF_VISIBLE))
+        return false;
+    DWORD session = 1;
+    // GetVersion's major number, bent by the manifest or not, is 6 or more from Vista on.
+    return !(ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0 &&
+             LOBYTE(LOWORD(GetVersion())) >= 6);
+}
+
 }  // namespace runtime

@@ -35,4 +35,9 @@ int MsgBox(const std::wstring& text, UINT style = MB_OK, const std::optional<std
 // Ends the program at once: no further event code runs.
 void End();
 
+// Whether anyone can see and answer a window of this process: not on a window station
+// that is not shown (a service's, a launcher's own), nor in session 0 since Vista, where
+// only services run. On XP, session 0 is the console's: its window station decides.
+bool SomeoneCanAnswer();
+
 }  // namespace runtime

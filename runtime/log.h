@@ -18,15 +18,26 @@ public:
     // An action and the Windows result code it ended with.
     void Did(const std::wstring& action, LONG result) { Line(action + L": " + std::to_wstring(result)); }
 
-    // Appends the lines to aFile as UTF-8 (with a byte order mark when the file is new,
-    // which Notepad on XP needs to show the accents) and forgets them. A file that would
-    // grow past aLimit bytes is first renamed to the rotated name, replacing an older
-    // one. False when the file cannot be written; the lines are then kept.
+    // Appends the lines to aFile as UTF-8 and forgets them. The file is opened as
+    // itself: a reparse point, or a file with another name (a hard link), at its place
+    // is refused, never written through. The run that creates it writes the byte order
+    // mark that Notepad on XP needs to show the accents. A file that would grow past
+    // aLimit bytes first hands its content to the rotated file, through handles (nothing
+    // is renamed), and begins again. False when the file cannot be written; the lines
+    // are then kept.
     bool AppendTo(const std::wstring& aFile, LONGLONG aLimit = 1024 * 1024);
+
+    // Makes aFile the log's file, for Flush; the lines after a flush begin a new block,
+    // headed by the time and aTitle.
+    void KeepIn(const std::wstring& aFile, const std::wstring& aTitle);
+    // Appends what is there to the log's file now: before a restart, which ends the
+    // process without a word.
+    void Flush();
 
 private:
     bool kept_;
-    std::wstring text_;
+    std::wstring text_, file_, title_;
+    bool flushed_ = false;
 };
 
 // aFile's rotated name, which keeps the older part of the log: "x.old.log" for "x.log".

@@ -38,7 +38,8 @@ Api& api()
     static Api windows{::GetCurrentProcess,     ::OpenProcessToken, ::LookupPrivilegeValueA,
                        ::AdjustTokenPrivileges, ::ExitWindowsEx,    ::GetWindowsDirectoryA,
                        ShellExecuteOnFirstUse,  ShellExecuteExOnFirstUse, ::GetTokenInformation,
-                       FolderPathOnFirstUse,    ::CreateDirectoryW,  ::GetVolumeInformationW};
+                       FolderPathOnFirstUse,    ::CreateDirectoryW,  ::GetVolumeInformationW,
+                       ::CreateFileW};
     return windows;
 }
 

@@ -9,8 +9,8 @@ namespace sys {
 // The Windows calls of this layer that a test cannot make for real (they restart
 // the machine, open a browser or an elevation prompt, answer from the one Windows
 // directory or Program Files folder there is, under Wine report every process as
-// elevated, keep no access list that a folder is made with, or have no volume without
-// access lists to show).
+// elevated, keep no access list that a folder is made with, nor one that refuses a
+// file's deletion, or have no volume without access lists to show).
 // The program's own build fills the table with Windows' own functions.
 struct Api {
     HANDLE(WINAPI* GetCurrentProcess)();
@@ -25,6 +25,7 @@ struct Api {
     HRESULT(WINAPI* SHGetFolderPathW)(HWND, int, HANDLE, DWORD, LPWSTR);
     BOOL(WINAPI* CreateDirectoryW)(LPCWSTR, LPSECURITY_ATTRIBUTES);
     BOOL(WINAPI* GetVolumeInformationW)(LPCWSTR, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
+    HANDLE(WINAPI* CreateFileW)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 };
 
 Api& api();

@@ -27,16 +27,16 @@ bool Elevated()
     return member != FALSE;
 }
 
-void EnableDebugPrivilege()
+void EnablePrivilege(const wchar_t* aName)
 {
     HANDLE raw = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw)) return;
     runtime::UniqueHandle token(raw);
-    TOKEN_PRIVILEGES debug{};
-    debug.PrivilegeCount = 1;
-    debug.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (LookupPrivilegeValueW(nullptr, SE_DEBUG_NAME, &debug.Privileges[0].Luid))
-        AdjustTokenPrivileges(token.get(), FALSE, &debug, sizeof debug, nullptr, nullptr);
+    TOKEN_PRIVILEGES privilege{};
+    privilege.PrivilegeCount = 1;
+    privilege.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (LookupPrivilegeValueW(nullptr, aName, &privilege.Privileges[0].Luid))
+        AdjustTokenPrivileges(token.get(), FALSE, &privilege, sizeof privilege, nullptr, nullptr);
 }
 
 bool RunAsAdministrator(HWND aOwner, const std::wstring& aFile, const std::wstring& aFolder)

@@ -10,9 +10,12 @@ namespace modElevation {
 // a member of Administrators on XP.
 bool Elevated();
 
+// Enables the privilege aName (SE_DEBUG_NAME, ...) where the token holds it.
+void EnablePrivilege(const wchar_t* aName);
+
 // Enables the debug privilege where the token holds it, so that an administrator may
 // end processes of other accounts.
-void EnableDebugPrivilege();
+inline void EnableDebugPrivilege() { EnablePrivilege(SE_DEBUG_NAME); }
 
 // Starts aFile without arguments in aFolder through the shell's "runas" verb: the
 // elevation prompt since Vista, the "Run as" dialog on XP. True once it has started;

@@ -70,13 +70,17 @@ void TellRestartNeeded()
 }
 
 // Forces the restart; true when Windows refused it, after telling the user so. A
-// run-time error on the way is raised again.
-bool RestartRefused()
+// run-time error on the way is raised again. The restart ends the process without a
+// word: what the run did goes to LOG's file first.
+bool RestartRefused(runtime::Log& log)
 {
+    log.Line(L"se reinicia Windows");
+    log.Flush();
     clsExitWindows exitWindows;
     const clsExitWindows::Status status = exitWindows.ExitWindows(2);
     if (status.error) runtime::Raise(status.error);
     if (!status.refused) return false;
+    log.Line(L"Windows ha rechazado el reinicio");
     TellRestartNeeded();
     return true;
 }
@@ -123,6 +127,8 @@ void Removal::Form_Load(window::frmMain& form)
 void Removal::Complete(window::frmMain& form)
 {
     Resume([&] { form.Hide(); });
+    std::optional<WindowChange> changing;
+    changing.emplace();
     const bool elevated = Seen(modElevation::Elevated);
     // An administrator may then end a copy of the worm in any account's session.
     if (elevated) Resume(modElevation::EnableDebugPrivilege);
@@ -143,11 +149,12 @@ void Removal::Complete(window::frmMain& form)
     }
     if (!failed && DeleteOwnValue(log_) != ERROR_SUCCESS) failed = kNotUnregistered;
     if (!failed && SetFlag(L"0", log_) != ERROR_SUCCESS) failed = kStateNotSaved;
+    // The copy has done its work: Windows deletes it, and the folder made for it, at
+    // the next restart.
+    if (!failed) CopyAtRestart(log_);
+    changing.reset();
 
     if (!failed) {
-        // The copy has done its work: Windows deletes it, and the folder made for it, at
-        // the next restart.
-        CopyAtRestart(log_);
         Resume([&] {
             runtime::MsgBox(L"Virus eliminado por completo. No olvide visitar nuestra web donde encontrará otros "
                             L"productos de su utilidad.",
@@ -168,7 +175,7 @@ void Removal::Complete(window::frmMain& form)
             if (runtime::MsgBox(L"El archivo del virus está en uso y se eliminará al reiniciar el equipo. ¿Desea "
                                 L"reiniciarlo ahora?",
                                 MB_ICONQUESTION | MB_YESNO, kIncomplete) == IDYES)
-                RestartRefused();
+                RestartRefused(log_);
         });
     } else {
         Resume([&] { runtime::MsgBox(failed, MB_ICONEXCLAMATION, kIncomplete); });
@@ -202,6 +209,8 @@ void Removal::cmdBegin_Click(window::frmMain& form)
                         MB_ICONEXCLAMATION, kIncomplete);
         return;
     }
+    std::optional<WindowChange> changing;
+    changing.emplace();
     // A running copy of the worm would write "TrayX" back between its deletion and the
     // check, or before the restart. An administrator may end one in any account's session.
     if (Seen(modElevation::Elevated)) Resume(modElevation::EnableDebugPrivilege);
@@ -213,6 +222,7 @@ void Removal::cmdBegin_Click(window::frmMain& form)
     if (placed) executable = modInstall::RunPath(placed->copy);
     if (!executable) {
         if (placed) modInstall::Undo(placed->made);
+        changing.reset();
         // An older copy that runs (started by hand, or at a logon) cannot be replaced:
         // running as administrator would not help.
         const std::wstring own = RecordedCopy().file;
@@ -234,7 +244,9 @@ void Removal::cmdBegin_Click(window::frmMain& form)
     std::wstring ownKey = OwnRunKey, ownName = OwnRunValue;
     long type = REG_SZ;
 
+    log_.Did(L"copiar este programa a " + placed->copy, ERROR_SUCCESS);
     basRegistry::WriteValue(machine, ownKey, ownName, command, type);
+    log_.Did(L"escribir HKLM\\" + ownKey + L"\\" + ownName, Registered(quoted) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED);
     for (const RunKey& key : keys) DeleteTrayX(key, log_);
     // Without administrator rights the machine-wide Run key is read-only: a restart
     // would close the user's programs for nothing, and the worm would start again.
@@ -251,6 +263,7 @@ void Removal::cmdBegin_Click(window::frmMain& form)
         // Left behind, the Run value would open this window at every logon of every user.
         const bool unregistered = Seen([&] { return Unregister(quoted); });
         modInstall::Undo(placed->made);
+        changing.reset();
         Refuse(form, failed, unregistered);
         return;
     }
@@ -258,10 +271,11 @@ void Removal::cmdBegin_Click(window::frmMain& form)
     // the rights (Run-key programs start with the user's filtered token): Windows
     // deletes it at the restart too, before anyone logs on. Refused, that run still does.
     if (!file.empty() && !FileAbsent(file)) MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    changing.reset();
     runtime::MsgBox(L"El virus ha sido eliminado con éxito de su equipo. Ahora se reiniciará su PC.",
                     MB_ICONINFORMATION, L"Virus eliminado");
     // Refused, the flag and the Run value stay: a restart by hand finishes the removal.
-    if (RestartRefused()) {
+    if (RestartRefused(log_)) {
         form.Unload();
         runtime::End();
         return;

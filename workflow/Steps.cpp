@@ -5,7 +5,9 @@
 #include "runtime/files.h"
 #include "runtime/handles.h"
 #include "runtime/settings.h"
+#include "system/api.h"
 #include "system/basRegistry.h"
+#include "system/modElevation.h"
 #include "system/modProcesses.h"
 #include "system/modWorld.h"
 
@@ -23,12 +25,30 @@ bool Absent(HKEY root, const std::wstring& key, const wchar_t* name, REGSAM view
     return runtime::QueryValue(root, key, name, type, text, view) == ERROR_FILE_NOT_FOUND;
 }
 
-// Why a value is still there after its deletion: the status of opening its key to
-// delete it, or, where that is allowed, that the value came back.
-LONG WhyLeft(HKEY root, const std::wstring& key, REGSAM view)
+// Opens KEY with ACCESS as it is to be opened; see RunKey::backup.
+LONG Open(const RunKey& key, REGSAM access, runtime::UniqueKey& hkey)
+{
+    if (!key.backup) return RegOpenKeyExW(key.root, key.path.c_str(), 0, access | key.view, hkey.put());
+    return RegCreateKeyExW(key.root, key.path.c_str(), 0, nullptr, REG_OPTION_BACKUP_RESTORE, access | key.view, nullptr,
+                           hkey.put(), nullptr);
+}
+
+// ERROR_FILE_NOT_FOUND when "TrayX" is seen absent from KEY, ERROR_SUCCESS when it is
+// there, another status when the key cannot be read.
+LONG TrayXStatus(const RunKey& key)
 {
     runtime::UniqueKey hkey;
-    const LONG status = RegOpenKeyExW(root, key.c_str(), 0, KEY_SET_VALUE | view, hkey.put());
+    LONG status = Open(key, KEY_QUERY_VALUE, hkey);
+    if (status == ERROR_SUCCESS) status = RegQueryValueExW(hkey.get(), WormRunValue, nullptr, nullptr, nullptr, nullptr);
+    return status;
+}
+
+// Why a value is still there after its deletion: the status of opening its key to
+// delete it, or, where that is allowed, that the value came back.
+LONG WhyLeft(const RunKey& key)
+{
+    runtime::UniqueKey hkey;
+    const LONG status = Open(key, KEY_SET_VALUE, hkey);
     return status != ERROR_SUCCESS ? status : ERROR_ACCESS_DENIED;
 }
 
@@ -73,6 +93,14 @@ LONG DeleteWormFile(const std::wstring& file, runtime::Log& log)
     return result;
 }
 
+bool DeletionRefused(const std::wstring& file)
+{
+    runtime::UniqueHandle opened(sys::api().CreateFileW(file.c_str(), DELETE,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return !opened && GetLastError() == ERROR_ACCESS_DENIED;
+}
+
 LONG EndWorm(const std::wstring& file, runtime::Log& log)
 {
     if (!modProcesses::Running(file)) return ERROR_SUCCESS;
@@ -88,12 +116,17 @@ std::wstring RunKey::Name() const
     return view == KEY_WOW64_64KEY ? name + L" (64 bits)" : view == KEY_WOW64_32KEY ? name + L" (32 bits)" : name;
 }
 
-std::vector<RunKey> TrayXKeys(bool everyHive)
+std::vector<RunKey> TrayXKeys(bool everyHive, int* skipped)
 {
     std::vector<RunKey> keys = {{HKEY_LOCAL_MACHINE, WormRunKey, KEY_WOW64_64KEY},
                                 {HKEY_LOCAL_MACHINE, WormRunKey, KEY_WOW64_32KEY},
                                 {HKEY_CURRENT_USER, WormRunKey, 0}};
     if (!everyHive) return keys;
+    const bool administrator = modElevation::Elevated();
+    if (administrator) {
+        modElevation::EnablePrivilege(SE_BACKUP_NAME);
+        modElevation::EnablePrivilege(SE_RESTORE_NAME);
+    }
     // Each loaded profile: a SID, with its classes beside it as "<SID>_Classes".
     wchar_t name[256];
     for (DWORD i = 0, size = 256; RegEnumKeyExW(HKEY_USERS, i, name, &size, nullptr, nullptr, nullptr, nullptr) ==
@@ -103,18 +136,20 @@ std::vector<RunKey> TrayXKeys(bool everyHive)
         const std::wstring classes = L"_Classes";
         if (sid.size() > classes.size() && lstrcmpiW(sid.c_str() + sid.size() - classes.size(), classes.c_str()) == 0)
             continue;
-        // Another account's profile, closed to this one (a standard user's look): not
-        // this run's to judge.
         runtime::UniqueKey run;
-        if (RegOpenKeyExW(HKEY_USERS, (sid + L"\\" + WormRunKey).c_str(), 0, KEY_QUERY_VALUE, run.put()) ==
-            ERROR_ACCESS_DENIED)
+        const bool refused = RegOpenKeyExW(HKEY_USERS, (sid + L"\\" + WormRunKey).c_str(), 0, KEY_QUERY_VALUE,
+                                           run.put()) == ERROR_ACCESS_DENIED;
+        // Another account's, closed to a standard user's look: not that look's to judge.
+        if (refused && !administrator) {
+            if (skipped) ++*skipped;
             continue;
-        keys.push_back({HKEY_USERS, sid + L"\\" + WormRunKey, 0});
+        }
+        keys.push_back({HKEY_USERS, sid + L"\\" + WormRunKey, 0, refused});
     }
     return keys;
 }
 
-bool TrayXGoneFrom(const RunKey& key) { return Absent(key.root, key.path, WormRunValue, key.view); }
+bool TrayXGoneFrom(const RunKey& key) { return TrayXStatus(key) == ERROR_FILE_NOT_FOUND; }
 
 bool TrayXGone(const std::vector<RunKey>& keys)
 {
@@ -126,10 +161,15 @@ bool TrayXGone(const std::vector<RunKey>& keys)
 LONG DeleteTrayX(const RunKey& key, runtime::Log& log)
 {
     if (TrayXGoneFrom(key)) return ERROR_SUCCESS;
-    HKEY root = key.root;
-    std::wstring path = key.path, name = WormRunValue;
-    basRegistry::DeleteValue(root, path, name, key.view);
-    const LONG result = TrayXGoneFrom(key) ? ERROR_SUCCESS : WhyLeft(key.root, key.path, key.view);
+    if (key.backup) {
+        runtime::UniqueKey hkey;
+        if (Open(key, KEY_SET_VALUE, hkey) == ERROR_SUCCESS) RegDeleteValueW(hkey.get(), WormRunValue);
+    } else {
+        HKEY root = key.root;
+        std::wstring path = key.path, name = WormRunValue;
+        basRegistry::DeleteValue(root, path, name, key.view);
+    }
+    const LONG result = TrayXGoneFrom(key) ? ERROR_SUCCESS : WhyLeft(key);
     log.Did(L"borrar " + key.Name(), result);
     return result;
 }
@@ -137,8 +177,12 @@ LONG DeleteTrayX(const RunKey& key, runtime::Log& log)
 bool WormFound(const std::vector<RunKey>& keys, runtime::Log& log)
 {
     bool found = false;
-    for (const RunKey& key : keys)
-        if (!TrayXGoneFrom(key)) found = true, log.Found(key.Name());
+    for (const RunKey& key : keys) {
+        const LONG status = TrayXStatus(key);
+        if (status == ERROR_SUCCESS) found = true, log.Found(key.Name());
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+            found = true, log.Found(L"no se puede leer " + key.Name() + L": " + std::to_wstring(status));
+    }
     const std::wstring file = WormFilePath();
     if (file.empty()) {
         log.Found(L"la carpeta de Windows no se puede leer");
@@ -173,7 +217,7 @@ LONG DeleteOwnValue(runtime::Log& log)
     HKEY root = HKEY_LOCAL_MACHINE;
     std::wstring key = OwnRunKey, name = OwnRunValue;
     Resume([&] { basRegistry::DeleteValue(root, key, name); });
-    const LONG result = Unregistered() ? ERROR_SUCCESS : WhyLeft(HKEY_LOCAL_MACHINE, OwnRunKey, 0);
+    const LONG result = Unregistered() ? ERROR_SUCCESS : WhyLeft({HKEY_LOCAL_MACHINE, OwnRunKey, 0});
     log.Did(L"borrar HKLM\\" + std::wstring(OwnRunKey) + L"\\" + OwnRunValue, result);
     return result;
 }

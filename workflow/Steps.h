@@ -24,6 +24,8 @@ inline constexpr wchar_t FlagKey[] = L"Value";
 // Beside the flag, the number of the folder under Program Files that the first phase
 // made for its copy (modInstall), for the second to delete, and for a later press to use.
 inline constexpr wchar_t CopyFolderKey[] = L"Folder";
+// Beside the flag, "1" while the worm's file is left to the restart by an unattended run.
+inline constexpr wchar_t WormAtRestartKey[] = L"WormAtRestart";
 
 namespace steps {
 
@@ -37,6 +39,10 @@ bool FileAbsent(const std::wstring& file);
 // Deletes the worm's FILE (read-only too); ERROR_SUCCESS once it is gone, or was never there.
 LONG DeleteWormFile(const std::wstring& file, runtime::Log& log);
 
+// Whether FILE's own access list refuses this account its deletion, which a restart
+// does not change; a file merely in use (held, or a running image) is not refused.
+bool DeletionRefused(const std::wstring& file);
+
 // Ends every process that runs FILE; ERROR_SUCCESS when none is seen running afterwards.
 LONG EndWorm(const std::wstring& file, runtime::Log& log);
 
@@ -45,12 +51,17 @@ struct RunKey {
     HKEY root;
     std::wstring path;
     REGSAM view;  // KEY_WOW64_64KEY or KEY_WOW64_32KEY on 64-bit Windows; 32-bit Windows ignores them
+    // Opened with backup and restore semantics: another account's key that refuses this
+    // administrator, as the worm, running as that account, may make it.
+    bool backup = false;
     std::wstring Name() const;
 };
 
 // Both views of the machine's Run key and the user's; with EVERYHIVE, also that of
-// every user's hive loaded under HKEY_USERS that this account may read.
-std::vector<RunKey> TrayXKeys(bool everyHive);
+// every user's hive loaded under HKEY_USERS: one that refuses this account is read with
+// backup semantics by an administrator (whose backup and restore privileges are then
+// enabled), and counted in SKIPPED and left alone by anyone else.
+std::vector<RunKey> TrayXKeys(bool everyHive, int* skipped = nullptr);
 
 // Whether "TrayX" is seen absent from KEY with read rights.
 bool TrayXGoneFrom(const RunKey& key);

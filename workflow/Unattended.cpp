@@ -1,6 +1,7 @@
 #include "workflow/Unattended.h"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <csignal>
@@ -22,13 +23,20 @@ namespace {
 using namespace steps;
 namespace app = runtime::app;
 
-// Held by an unattended run that may change something, and by every window run.
+// Owned by an unattended run from its start to its end, and by a window run while a
+// phase changes something.
 constexpr wchar_t kUnattendedMutex[] = L"Global\\KestrovaZelvyRemover.Unattended";
 constexpr wchar_t kWindowMutex[] = L"Global\\KestrovaZelvyRemover.Window";
-// Administrators and SYSTEM own it; anyone may wait for it: the run at logon has the
-// user's rights, and waits for the one a startup script began as SYSTEM.
-constexpr wchar_t kMutexAccess[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100000;;;WD)";
-constexpr DWORD kWaitForUnattendedMs = 60000;
+// Owned by Administrators, which no standard user's token may set, so that a name taken
+// first by a user, or by the worm, holds off no run; anyone may wait for it, as the
+// run at logon, with the user's rights, waits for the one a startup script began.
+constexpr wchar_t kUnattendedAccess[] = L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x100001;;;WD)";
+// The window run is any account's, and the unattended one, SYSTEM or an
+// administrator, must be able to wait for it; it makes nobody wait for long.
+constexpr wchar_t kWindowAccess[] = L"D:(A;;GA;;;WD)";
+constexpr wchar_t kAdministrators[] = L"S-1-5-32-544";
+constexpr wchar_t kSystem[] = L"S-1-5-18";
+constexpr DWORD kWaitForOtherRunMs = 60000;
 // Beside the flag, for a deployment tool's detection rule.
 constexpr wchar_t kLastExitCode[] = L"LastExitCode";
 constexpr wchar_t kLastRun[] = L"LastRun";
@@ -47,7 +55,9 @@ constexpr wchar_t kUsage[] =
     L"5\tSin permisos de administrador (/Q)\n"
     L"1\tNo se ha podido eliminar un rastro: véase el registro\n"
     L"87\tModificador desconocido\n"
-    L"1618\tOtra copia del programa está en marcha";
+    L"1618\tOtra ejecución con /Q está en marcha\n\n"
+    L"Donde nadie puede ver una ventana (la sesión 0, una cuenta de servicio), no se muestra ninguna: sin /Q no se "
+    L"cambia nada y el código es 87.";
 
 // The run's log while it lasts, for the handlers of a crash, which get no argument.
 RunLog* crashLog = nullptr;
@@ -111,17 +121,45 @@ std::wstring WindowsVersion()
     return version.szCSDVersion[0] ? text + L" " + version.szCSDVersion : text;
 }
 
-// Where the unattended runs meet: true when another run holds them off (a window run,
-// another unattended one, or a mutex this run may not open). HELD keeps this run's own.
-bool OtherRun(runtime::UniqueHandle& held)
+// The owner of kernel object OBJECT, as a SID string; "" when it cannot be read.
+std::wstring OwnerOf(HANDLE object)
 {
-    runtime::UniqueLocal access;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(kMutexAccess, SDDL_REVISION_1, access.put(), nullptr);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, access.get(), FALSE};
-    held.reset(CreateMutexW(&attributes, FALSE, kUnattendedMutex));
-    if (!held || GetLastError() == ERROR_ALREADY_EXISTS) return true;
-    runtime::UniqueHandle window(OpenMutexW(SYNCHRONIZE, FALSE, kWindowMutex));
-    return window || GetLastError() != ERROR_FILE_NOT_FOUND;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (!object || GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                   nullptr, &raw) != ERROR_SUCCESS)
+        return L"";
+    runtime::UniqueLocal descriptor(raw);
+    runtime::UniqueLocal text;
+    if (!owner || !ConvertSidToStringSidW(owner, reinterpret_cast<LPWSTR*>(text.put()))) return L"";
+    return static_cast<const wchar_t*>(text.get());
+}
+
+// Whether another unattended run is under way, which MARK, this run's own, found: a
+// mark there already counts only when Administrators or SYSTEM own it.
+bool AnotherRun(const RunMark& mark, runtime::Log& log)
+{
+    if (mark.Owned()) return false;
+    runtime::UniqueHandle opened;
+    if (!mark.get()) opened.reset(OpenMutexW(READ_CONTROL, FALSE, kUnattendedMutex));
+    const std::wstring owner = OwnerOf(mark.get() ? mark.get() : opened.get());
+    if (owner == kAdministrators || owner == kSystem) return true;
+    log.Line(std::wstring(L"el nombre ") + kUnattendedMutex + L" ya existe (" + std::to_wstring(mark.status()) +
+             L"), de " + (owner.empty() ? L"un dueño que no se puede leer" : owner) +
+             L": no es otra ejecución del programa; se continúa");
+    return false;
+}
+
+// A window run changing something: waited for, a minute at most, then gone on.
+void WaitForWindowRun(runtime::Log& log)
+{
+    runtime::UniqueHandle window(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kWindowMutex));
+    if (!window) return;
+    const DWORD waited = WaitForSingleObject(window.get(), kWaitForOtherRunMs);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+        ReleaseMutex(window.get());
+    else
+        log.Line(L"una ventana del programa sigue cambiando algo tras un minuto: se continúa");
 }
 
 // The removal in one pass, for a machine found infected, or where a window run began
@@ -135,19 +173,28 @@ int Remove(const std::vector<RunKey>& keys, bool begun, runtime::Log& log)
     for (const RunKey& key : keys) hives += key.root == HKEY_USERS && !TrayXGoneFrom(key);
     for (const RunKey& key : keys) failed |= DeleteTrayX(key, log) != ERROR_SUCCESS;
     log.Line(L"perfiles de usuario limpiados: " + std::to_wstring(hives));
+    const bool scheduledBefore = runtime::GetSetting(app::Title, FlagSection, WormAtRestartKey) == L"1";
     if (file.empty()) {
         failed = true;
-    } else if (DeleteWormFile(file, log) != ERROR_SUCCESS) {
+    } else if (DeleteWormFile(file, log) == ERROR_SUCCESS) {
+        if (scheduledBefore) runtime::Resume([] { runtime::SaveSetting(app::Title, FlagSection, WormAtRestartKey, L""); });
+    } else if (modPending::DeletionPending(file)) {
         // Held by what could not be ended. Asked once: a second run changes nothing.
-        if (modPending::DeletionPending(file)) {
-            log.Line(L"ya se borrará al reiniciar: " + file);
-            atRestart = true;
-        } else {
-            const BOOL scheduled = MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-            log.Did(L"borrar al reiniciar " + file, scheduled ? ERROR_SUCCESS : static_cast<LONG>(GetLastError()));
-            atRestart = scheduled && modPending::DeletionPending(file);
-            failed |= !atRestart;
-        }
+        log.Line(L"ya se borrará al reiniciar: " + file);
+        atRestart = true;
+    } else if (scheduledBefore) {
+        log.Line(L"el reinicio no ha borrado " + file + L", aunque se pidió");
+        failed = true;
+    } else if (DeletionRefused(file)) {
+        // The file's own access list: a restart would leave it as it is.
+        log.Did(L"la lista de acceso de " + file + L" impide borrarlo", ERROR_ACCESS_DENIED);
+        failed = true;
+    } else {
+        const BOOL scheduled = MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        log.Did(L"borrar al reiniciar " + file, scheduled ? ERROR_SUCCESS : static_cast<LONG>(GetLastError()));
+        atRestart = scheduled && modPending::DeletionPending(file);
+        if (atRestart) runtime::Resume([] { runtime::SaveSetting(app::Title, FlagSection, WormAtRestartKey, L"1"); });
+        failed |= !atRestart;
     }
     if (begun) {  // what the window run left for its run at logon, which then has nothing to do
         failed |= DeleteOwnValue(log) != ERROR_SUCCESS;
@@ -174,25 +221,31 @@ int Run(const Switches& switches, RunLog& run)
         return exitcode::Clean;
     }
     const bool elevated = modElevation::Elevated();
-    runtime::UniqueHandle held;
+    std::optional<RunMark> mark;
     if (!switches.detect) {
         if (!elevated) {
             log.Line(L"sin permisos de administrador: no se ha cambiado nada");
             return exitcode::NotAdministrator;
         }
-        if (OtherRun(held)) {
-            log.Line(L"otra copia del programa está en marcha: no se ha cambiado nada");
+        mark.emplace(kUnattendedMutex, kUnattendedAccess);
+        if (AnotherRun(*mark, log)) {
+            log.Line(L"otra ejecución con /Q está en marcha: no se ha cambiado nada");
             return exitcode::Busy;
         }
+        WaitForWindowRun(log);
         // A copy of the worm may run in any session.
         modElevation::EnableDebugPrivilege();
     }
-    const std::vector<RunKey> keys = TrayXKeys(true);
+    int skipped = 0;
+    const std::vector<RunKey> keys = TrayXKeys(true, &skipped);
     log.Line(L"perfiles de usuario cargados: " + std::to_wstring(keys.size() - 3));
+    if (skipped)
+        log.Line(L"perfiles de otras cuentas que esta cuenta no puede leer, no mirados: " + std::to_wstring(skipped));
     const bool found = WormFound(keys, log);
     const bool begun = FlagIs(L"1") || !Unregistered() || RecordedFolder() != 0;
-    if (begun) log.Found(L"una eliminación comenzada en la ventana");
-    int code = !found && !begun ? exitcode::Clean : switches.detect ? exitcode::Found : Remove(keys, begun, log);
+    if (begun) log.Line(L"la segunda fase de una eliminación comenzada en la ventana espera al próximo inicio de sesión");
+    int code = switches.detect ? (found ? exitcode::Found : exitcode::Clean)
+                               : !found && !begun ? exitcode::Clean : Remove(keys, begun, log);
     if (switches.detect && !switches.quiet)
         runtime::MsgBox(code == exitcode::Clean
                             ? L"No se ha encontrado el virus Zelvy.F en su PC. No se ha realizado ningún cambio."
@@ -235,6 +288,7 @@ Switches ReadSwitches(const std::vector<std::wstring>& arguments)
 
 RunLog::RunLog(std::wstring file, bool quiet) : file_(std::move(file)), quiet_(quiet)
 {
+    log.KeepIn(file_, L"tarquelin " VER_TEXT);
     log.Line(L"---- " + runtime::UtcNow() + L" tarquelin " VER_TEXT);
     log.Line(L"línea de órdenes: " + std::wstring(GetCommandLineW()));
     log.Line(L"cuenta: " + Account());
@@ -251,24 +305,30 @@ int RunLog::ShowMessage(const std::wstring& text, UINT style, const std::wstring
 
 void RunLog::EndProgram()
 {
-    Close(exitcode::Clean);
-    ExitProcess(exitcode::Clean);
+    // A quiet run comes here only through the runtime's report of an error.
+    const int code = quiet_ ? exitcode::Failed : exitcode::Clean;
+    Close(code);
+    ExitProcess(code);
 }
 
 void RunLog::Close(int code)
 {
     log.Line(L"código de salida: " + std::to_wstring(code));
-    log.AppendTo(file_);
+    log.Flush();
 }
 
-std::optional<int> RunUnattended(const Switches& switches)
+std::optional<int> RunUnattended(const Switches& given)
 {
-    if (!switches.any || (switches.valid && !switches.quiet && !switches.detect && !switches.help))
-        return std::nullopt;
-    // Nothing waits for a person: not Windows' own boxes for a missing disk or a crash either.
+    // Where no one can answer a window (a startup script, a deployment tool as SYSTEM),
+    // nothing is shown, whatever the switches, and nothing waits for a person.
+    const bool unseen = !runtime::SomeoneCanAnswer();
+    const bool window = !given.any || (given.valid && !given.quiet && !given.detect && !given.help);
+    if (window && !unseen) return std::nullopt;
+    Switches switches = given;
+    switches.quiet |= unseen;
     if (switches.quiet) SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     // A malformed command line may have named no file, or the wrong one.
-    RunLog run(switches.valid && !switches.log.empty() ? switches.log : DefaultLogFile(), switches.quiet);
+    RunLog run(LogFile(switches.valid ? switches.log : L""), switches.quiet);
     if (switches.quiet) {
         crashLog = &run;
         std::signal(SIGABRT, OnAbort);
@@ -276,7 +336,12 @@ std::optional<int> RunUnattended(const Switches& switches)
     }
     int code = exitcode::Failed;
     try {
-        code = Run(switches, run);
+        if (window) {
+            run.log.Line(L"nadie puede ver la ventana de este programa aquí: no se ha cambiado nada; añada /Q");
+            code = exitcode::BadSwitch;
+        } else {
+            code = Run(switches, run);
+        }
     } catch (const runtime::Error& e) {
         run.log.Line(L"error " + std::to_wstring(e.number()) + L": " + runtime::Describe(e.number()));
     } catch (const std::bad_alloc&) {
@@ -287,12 +352,31 @@ std::optional<int> RunUnattended(const Switches& switches)
     return code;
 }
 
-runtime::UniqueHandle MarkWindowRun() { return runtime::UniqueHandle(CreateMutexW(nullptr, FALSE, kWindowMutex)); }
+RunMark::RunMark(const wchar_t* name, const wchar_t* access)
+{
+    runtime::UniqueLocal descriptor;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(access, SDDL_REVISION_1, descriptor.put(), nullptr);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+    mutex_.reset(CreateMutexW(&attributes, TRUE, name));
+    status_ = GetLastError();
+    owned_ = mutex_ && status_ != ERROR_ALREADY_EXISTS;
+    if (owned_) status_ = ERROR_SUCCESS;
+}
+
+RunMark::~RunMark()
+{
+    if (owned_) ReleaseMutex(mutex_.get());
+}
+
+WindowChange::WindowChange() : RunMark(kWindowMutex, kWindowAccess) {}
 
 void WaitForUnattendedRun()
 {
-    runtime::UniqueHandle unattended(OpenMutexW(SYNCHRONIZE, FALSE, kUnattendedMutex));
-    if (unattended) WaitForSingleObject(unattended.get(), kWaitForUnattendedMs);
+    runtime::UniqueHandle unattended(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kUnattendedMutex));
+    if (!unattended) return;
+    // Owned now: released at once, the other run having ended.
+    const DWORD waited = WaitForSingleObject(unattended.get(), kWaitForOtherRunMs);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(unattended.get());
 }
 
 std::wstring DefaultLogFile()
@@ -304,6 +388,15 @@ std::wstring DefaultLogFile()
     wchar_t temp[MAX_PATH + 1];
     const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
     return runtime::JoinPath(n > 0 && n <= MAX_PATH ? std::wstring(temp, n) : std::wstring(), L"tarquelin.log");
+}
+
+std::wstring LogFile(const std::wstring& given)
+{
+    const bool whole = (given.size() > 2 && given[1] == L':' && (given[2] == L'\\' || given[2] == L'/')) ||
+                       given.compare(0, 2, L"\\\\") == 0;
+    if (whole) return given;
+    const std::wstring fallback = DefaultLogFile();
+    return given.empty() ? fallback : runtime::JoinPath(fallback.substr(0, fallback.find_last_of(L'\\')), given);
 }
 
 }  // namespace workflow

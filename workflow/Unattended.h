@@ -1,4 +1,6 @@
 #pragma once
+#include <windows.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,9 +43,32 @@ Switches ReadSwitches(const std::vector<std::wstring>& arguments);
 // Nothing when the window is to be shown (no switch, or only /LOG=).
 std::optional<int> RunUnattended(const Switches& switches);
 
-// Marks this process as a window run for as long as the handle lives, so that an
-// unattended run waits for another time.
-runtime::UniqueHandle MarkWindowRun();
+// A named mutex owned for as long as this lives: the mark of a run that is changing
+// something, which others wait for. Not owned when the name was there already.
+class RunMark {
+public:
+    RunMark(const wchar_t* name, const wchar_t* access);
+    ~RunMark();
+    RunMark(const RunMark&) = delete;
+    RunMark& operator=(const RunMark&) = delete;
+
+    bool Owned() const { return owned_; }
+    // The mutex, when the name could be opened; ERROR_SUCCESS once this one made it.
+    HANDLE get() const { return mutex_.get(); }
+    DWORD status() const { return status_; }
+
+private:
+    runtime::UniqueHandle mutex_;
+    DWORD status_;
+    bool owned_;
+};
+
+// The mark of a window run while one of its phases changes something (the press's
+// steps, the completion): an unattended run waits for it, a minute at most.
+class WindowChange final : public RunMark {
+public:
+    WindowChange();
+};
 
 // Waits, a minute at most, for an unattended run that is under way to end.
 void WaitForUnattendedRun();
@@ -75,5 +100,10 @@ private:
 // Where a run's log goes when no /LOG= says: the Windows directory's Debug folder for
 // an administrator or SYSTEM, else the user's temporary folder.
 std::wstring DefaultLogFile();
+
+// The file that /LOG=GIVEN names: GIVEN where it is a whole path, else that name in
+// the default log's folder (a deployment tool's working folder is deleted afterwards);
+// the default log when GIVEN is empty.
+std::wstring LogFile(const std::wstring& given);
 
 }  // namespace workflow

@@ -7,13 +7,19 @@
 //   probe point window|message TITLE ID   screen centre of control ID of that window
 //   probe hold FILE                 keeps FILE open without delete sharing until killed
 //   probe protect KEY SDDL          sets the DACL of HKLM\KEY; prints the one it had
-//   probe limited EXE               starts EXE with the filtered token that Windows gives a
+//   probe limited EXE [ARG...]      starts EXE with the filtered token that Windows gives a
 //                                   standard user's double click (Administrators deny-only)
 //   probe rewrite                   a live worm: writes the user's "TrayX" back whenever it goes
-//   probe run [limited] EXE [ARG...] starts EXE with ARGs (with the filtered token, when
-//                                   limited), waits for it, and prints "exit CODE windows N":
-//                                   its whole exit code and how many windows it showed
-//   probe mutex NAME                holds the mutex NAME until killed
+//   probe run [limited|hidden] EXE [ARG...] starts EXE with ARGs (with the filtered token,
+//                                   when limited; on a desktop of a window station of its own,
+//                                   which no one sees, as SYSTEM's in session 0, when hidden),
+//                                   waits for it, and prints "exit CODE windows N": its whole
+//                                   exit code and how many windows it showed where this one
+//                                   runs; one that has not ended after two minutes is ended
+//   probe mutex NAME                holds the mutex NAME, owned, until killed
+//   probe wait-mutex NAME           waits, a minute at most, until a mutex NAME exists
+//   probe freeze NAME IMAGE         once a mutex NAME exists, suspends every process whose
+//                                   file is named IMAGE, until C:\windows\temp\resume exists
 //   probe state                     every value the program may change, one a line, in one
 //                                   process (each Wine start costs seconds under qemu): the
 //                                   Run keys (HKLM64, HKLM32, HKCU), a second user's (HKU1001),
@@ -23,6 +29,7 @@
 // Waits up to 60 seconds for a window; exits 1 when it never comes.
 #include <windows.h>
 #include <sddl.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <set>
@@ -66,7 +73,11 @@ int Hold(const wchar_t* file)
 int Protect(const wchar_t* subKey, const wchar_t* sddl)
 {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, READ_CONTROL | WRITE_DAC, &key) != ERROR_SUCCESS) return 1;
+    // Below HKLM, or HKU when so named.
+    const bool users = std::wstring(subKey).compare(0, 4, L"HKU\\") == 0;
+    if (RegOpenKeyExW(users ? HKEY_USERS : HKEY_LOCAL_MACHINE, subKey + (users ? 4 : 0), 0, READ_CONTROL | WRITE_DAC,
+                      &key) != ERROR_SUCCESS)
+        return 1;
     BYTE old[4096];
     DWORD size = sizeof old;
     wchar_t* text = nullptr;
@@ -112,11 +123,13 @@ HANDLE LimitedToken()
     return limited;
 }
 
-// Starts EXE with ARGS, with TOKEN when given; the process's handle, or null.
-HANDLE Start(HANDLE token, const wchar_t* exe, int argc, wchar_t** args)
+// Starts EXE with ARGS, with TOKEN when given, on DESKTOP when given; the process's
+// handle, or null.
+HANDLE Start(HANDLE token, const wchar_t* exe, int argc, wchar_t** args, wchar_t* desktop = nullptr)
 {
     STARTUPINFOW si{};
     si.cb = sizeof si;
+    si.lpDesktop = desktop;
     PROCESS_INFORMATION pi{};
     std::wstring line = L"\"" + std::wstring(exe) + L"\"";
     for (int i = 0; i < argc; ++i) {
@@ -131,10 +144,10 @@ HANDLE Start(HANDLE token, const wchar_t* exe, int argc, wchar_t** args)
     return pi.hProcess;
 }
 
-int Limited(const wchar_t* exe)
+int Limited(const wchar_t* exe, int argc, wchar_t** args)
 {
     HANDLE limited = LimitedToken();
-    HANDLE process = limited ? Start(limited, exe, 0, nullptr) : nullptr;
+    HANDLE process = limited ? Start(limited, exe, argc, args) : nullptr;
     if (!process) return 1;
     std::printf("started\n");
     CloseHandle(process);
@@ -152,19 +165,75 @@ BOOL CALLBACK Collect(HWND hwnd, LPARAM windows)
     return TRUE;
 }
 
-int Run(bool limited, const wchar_t* exe, int argc, wchar_t** args)
+// A desktop of a window station that is not the visible one, as services have: made
+// from this process's own station, which it then goes back to.
+std::wstring HiddenDesktop()
 {
-    HANDLE token = limited ? LimitedToken() : nullptr;
-    if (limited && !token) return 1;
-    HANDLE process = Start(token, exe, argc, args);
+    HWINSTA own = GetProcessWindowStation();
+    HWINSTA station = CreateWindowStationW(L"Limpieza", 0, WINSTA_ALL_ACCESS, nullptr);
+    if (!station || !SetProcessWindowStation(station)) return L"";
+    HDESK desktop = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    SetProcessWindowStation(own);
+    return desktop ? L"Limpieza\\Default" : L"";
+}
+
+int Run(const std::wstring& mode, const wchar_t* exe, int argc, wchar_t** args)
+{
+    HANDLE token = mode == L"limited" ? LimitedToken() : nullptr;
+    std::wstring desktop = mode == L"hidden" ? HiddenDesktop() : L"";
+    if ((mode == L"limited" && !token) || (mode == L"hidden" && desktop.empty())) return 1;
+    HANDLE process = Start(token, exe, argc, args, desktop.empty() ? nullptr : desktop.data());
     if (!process) return 1;
     std::pair<DWORD, std::set<HWND>> windows{GetProcessId(process), {}};
     for (int i = 0; i < 6000 && WaitForSingleObject(process, 20) == WAIT_TIMEOUT; ++i)
         EnumWindows(Collect, reinterpret_cast<LPARAM>(&windows));
     DWORD code = STILL_ACTIVE;
     GetExitCodeProcess(process, &code);
+    if (code == STILL_ACTIVE) TerminateProcess(process, 1);
     std::printf("exit %lu windows %u\n", code, static_cast<unsigned>(windows.second.size()));
     return code == STILL_ACTIVE ? 1 : 0;
+}
+
+bool MutexExists(const wchar_t* name)
+{
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, name);
+    if (mutex) CloseHandle(mutex);
+    return mutex || GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
+// Every thread of every process whose file is named IMAGE, suspended or resumed.
+void ForThreadsOf(const wchar_t* image, DWORD (WINAPI* act)(HANDLE))
+{
+    std::set<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, 0);
+    PROCESSENTRY32W process{};
+    process.dwSize = sizeof process;
+    for (BOOL more = Process32FirstW(snapshot, &process); more; more = Process32NextW(snapshot, &process))
+        if (lstrcmpiW(process.szExeFile, image) == 0) ids.insert(process.th32ProcessID);
+    THREADENTRY32 thread{};
+    thread.dwSize = sizeof thread;
+    for (BOOL more = Thread32First(snapshot, &thread); more; more = Thread32Next(snapshot, &thread)) {
+        if (!ids.count(thread.th32OwnerProcessID)) continue;
+        if (HANDLE handle = OpenThread(THREAD_SUSPEND_RESUME, FALSE, thread.th32ThreadID)) {
+            act(handle);
+            CloseHandle(handle);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+// Catches a run at the moment its mutex NAME exists, as a run under way, and lets it go
+// on once told to.
+int Freeze(const wchar_t* name, const wchar_t* image)
+{
+    while (!MutexExists(name)) Sleep(1);
+    ForThreadsOf(image, SuspendThread);
+    std::printf("frozen\n");
+    std::fflush(stdout);
+    while (GetFileAttributesW(L"C:\\windows\\temp\\resume") == INVALID_FILE_ATTRIBUTES) Sleep(100);
+    ForThreadsOf(image, ResumeThread);
+    std::printf("resumed\n");
+    return 0;
 }
 
 void PrintValues(const wchar_t* label, HKEY root, const wchar_t* path, REGSAM view = 0)
@@ -219,13 +288,19 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring what = argc > 1 ? argv[1] : L"";
     if (what == L"hold" && argc == 3) return Hold(argv[2]);
     if (what == L"protect" && argc == 4) return Protect(argv[2], argv[3]);
-    if (what == L"limited" && argc == 3) return Limited(argv[2]);
+    if (what == L"limited" && argc >= 3) return Limited(argv[2], argc - 3, argv + 3);
     if (what == L"rewrite" && argc == 2) return Rewrite();
     if (what == L"run" && argc >= 3) {
-        const bool limited = std::wstring(argv[2]) == L"limited";
-        if (argc < (limited ? 4 : 3)) return 2;
-        return Run(limited, argv[limited ? 3 : 2], argc - (limited ? 4 : 3), argv + (limited ? 4 : 3));
+        const std::wstring mode = argv[2];
+        const int skip = mode == L"limited" || mode == L"hidden" ? 4 : 3;
+        if (argc < skip) return 2;
+        return Run(skip == 4 ? mode : L"", argv[skip - 1], argc - skip, argv + skip);
     }
+    if (what == L"wait-mutex" && argc == 3) {
+        for (int i = 0; i < 600 && !MutexExists(argv[2]); ++i) Sleep(100);
+        return MutexExists(argv[2]) ? 0 : 1;
+    }
+    if (what == L"freeze" && argc == 4) return Freeze(argv[2], argv[3]);
     if (what == L"state" && argc == 2) return State();
     if (what == L"mutex" && argc == 3) {
         if (!CreateMutexW(nullptr, TRUE, argv[2])) return 1;

@@ -138,7 +138,7 @@ removal_run() {  # removal_run LABEL [fresh] [BEFORE]
     ${3:-}
     read_state
     local others; others=$(other_values)
-    wine "$PROGRAM" >/dev/null 2>&1 & first=$!
+    wine "$PROGRAM" ${PROGRAM_ARGS:+"$PROGRAM_ARGS"} >/dev/null 2>&1 & first=$!
     check "$by: window shown" shown
     focus_main
     press "$by" window "$TITLE" 102 alt+c
@@ -241,6 +241,9 @@ if [ "$only" = unattended ]; then
     mkdir -p "$WINEPREFIX/drive_c/registros"
     SECOND_USER_RUN='HKU\S-1-5-21-0-0-0-1001\Software\Microsoft\Windows\CurrentVersion\Run'
     unattended() { wine "$PROBE" run "$PROGRAM" "$@" | tr -d '\r'; }
+    # Started where no one sees a window: a window station of its own, as SYSTEM's in
+    # session 0; a run that waited there for an answer would be ended after two minutes.
+    unattended_hidden() { wine "$PROBE" run hidden "$PROGRAM" "$@" | tr -d '\r'; }
     last_block() { tr -d '\r' < "$1" | sed 's/^\xef\xbb\xbf//' | awk '/^---- /{b=""} {b=b $0 "\n"} END{printf "%s", b}'; }
     # Everything the program may change, but its log and its record of the last run.
     machine_state() {
@@ -254,21 +257,24 @@ if [ "$only" = unattended ]; then
     }
     # The worm's traces, "TrayX" in a second user's hive loaded under HKEY_USERS too, and
     # no settings of the program: one import, as each Wine start costs seconds here.
-    machine() {  # machine infected|clean
+    machine() {  # machine infected|clean|begun (clean, the window's second phase waiting)
         local data='"C:\\WINDOWS\\winppr32.exe"' key
         [ "$1" = infected ] || data=-
         { printf 'REGEDIT4\n\n[-HKEY_LOCAL_MACHINE\\Software\\Kestrova Zelvy Remover]\n'
           for key in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER 'HKEY_USERS\S-1-5-21-0-0-0-1001'; do
               printf '\n[%s\\Software\\Microsoft\\Windows\\CurrentVersion\\Run]\n"TrayX"=%s\n' "$key" "$data"
-          done; } > "$WINEPREFIX/drive_c/machine.reg"
+          done
+          printf '"Zelvy Remover"=-\n'; } > "$WINEPREFIX/drive_c/machine.reg"
         wine reg import 'C:\machine.reg' >/dev/null 2>&1
         if [ "$1" = infected ]; then echo "stand-in for the worm's file" > "$WORM"; else rm -f "$WORM"; fi
+        [ "$1" != begun ] || plant_restart_state
     }
-    # name | machine | switches | exit code | afterwards: removed, or the same (but for the log and the record)
-    while IFS='|' read -r name traces switches code after <&3; do
+    # name | machine | switches | exit code | afterwards: removed, or the same (but for the
+    # log and the record) | started where no one sees a window
+    while IFS='|' read -r name traces switches code after where <&3; do
         machine "$traces"
         before=$(machine_state)
-        check "$name: exit code $code, no window" is "$(unattended $switches)" "exit $code windows 0"
+        check "$name: exit code $code, no window" is "$(unattended${where:+_$where} $switches)" "exit $code windows 0"
         if [ "$after" = same ]; then
             check "$name: nothing changed" is "$(machine_state)" "$before"
         else
@@ -283,6 +289,12 @@ clean|clean|/QUIET|0|same
 detect only, infected|infected|/N /Q|6|same
 detect only, clean|clean|-n -q|0|same
 unknown switch|infected|/Q /Z|87|same
+detect only, the window's second phase waiting|begun|/N /Q|0|same
+hidden, a habit of other tools|infected|/S|87|same|hidden
+hidden, no switches|infected||87|same|hidden
+hidden, detect only|infected|/N|6|same|hidden
+hidden, help|infected|/?|0|same|hidden
+hidden, quiet|infected|/Q|0|removed|hidden
 EOF
     for line in 'línea de órdenes: "'"$PROGRAM"'" /Q' 'cuenta: administrador, elevado' \
         'encontrado: HKCU\SOFTWARE\Microsoft\Windows\CurrentVersion\Run\TrayX' \
@@ -348,32 +360,29 @@ EOF
     check "held, after the restart: exit code 0" is "$(unattended /Q)" "exit 0 windows 0"
     check "held, after the restart: the file gone" removed
 
-    # Beside a window run: refused, nothing changed.
+    # Beside a window that is merely open: removed all the same.
     machine infected
     wine "$PROGRAM" >/dev/null 2>&1 &
     check "window open: window shown" shown
-    before=$(machine_state)
-    check "window open: exit code 1618" is "$(unattended /Q)" "exit 1618 windows 0"
-    check "window open: nothing changed" is "$(machine_state)" "$before"
+    check "window open: exit code 0" is "$(unattended /Q)" "exit 0 windows 0"
+    check "window open: removed" removed
     focus_main
     xdotool key alt+s
     check "window open: exit" wait_gone
 
-    # The run at logon beside an unattended run (its mutex held here): it waits, and
-    # finds the removal done (done here, as that run would) and shows nothing.
-    machine clean
-    plant_restart_state
-    wine "$PROBE" mutex 'Global\KestrovaZelvyRemover.Unattended' > "$OUT/mutex.out" 2>/dev/null & holder=$!
-    check "logon beside: mutex held" timeout 60 bash -c "until grep -q held '$OUT/mutex.out'; do sleep 0.2; done"
-    rm -f "$OUT/logon.out"
-    wine "$PROBE" run "$PROGRAM" > "$OUT/logon.out" 2>/dev/null &
-    check "logon beside: waiting" wait_running
-    sleep 5
-    printf '[%s]\n%s\n\n' "HKEY_LOCAL_MACHINE\\$SETTINGS_KEY\\BOOTED" '"Value"="0"' \
-        "HKEY_LOCAL_MACHINE\\$RUN32_KEY" '"Zelvy Remover"=-' | apply_reg
-    kill $holder 2>/dev/null
-    check "logon beside: ends without a window" \
-        timeout 120 bash -c "until grep -q exit '$OUT/logon.out'; do sleep 0.2; done; grep -qx 'exit 0 windows 0' <(tr -d '\r' < '$OUT/logon.out')"
+    # Each name the runs meet at, taken first by a process with a standard user's
+    # filtered token (Wine gives such a mutex no owner): not another run. The window's
+    # mark, owned and never let go, is waited for a minute and then gone past.
+    for mark in Unattended Window; do
+        machine infected
+        wine "$PROBE" limited "$PROBE" mutex "Global\\KestrovaZelvyRemover.$mark" >/dev/null 2>&1
+        check "user's $mark: the name taken" wine "$PROBE" wait-mutex "Global\\KestrovaZelvyRemover.$mark"
+        check "user's $mark: exit code 0" is "$(unattended /Q)" "exit 0 windows 0"
+        check "user's $mark: removed" removed
+        pkill -f 'probe\.exe mutex' 2>/dev/null
+    done
+    check "user's Window: the log says it went on" \
+        grep -qxF 'una ventana del programa sigue cambiando algo tras un minuto: se continúa' <<<"$(last_block "$DEBUG_LOG")"
 
     # A window run's first phase, its program ended before the restart, then an unattended
     # run: it finishes that removal, and nothing shows at the next logon.
@@ -397,6 +406,49 @@ EOF
     keep_session
     sleep 10  # the logon's programs have started by now
     check "after a first phase: nothing started at logon" wait_gone
+
+    # The run at logon beside the program's own /Q run, caught as its mutex exists: it
+    # waits for that run, which finishes the removal, and shows nothing.
+    machine infected
+    plant_restart_state
+    rm -f "$WINEPREFIX/drive_c/windows/temp/resume" "$OUT/freeze.out" "$OUT/logon.out" "$OUT/quiet.out"
+    wine "$PROBE" freeze 'Global\KestrovaZelvyRemover.Unattended' tarquelin.exe > "$OUT/freeze.out" 2>/dev/null & freezer=$!
+    wine "$PROBE" run "$PROGRAM" /Q > "$OUT/quiet.out" 2>/dev/null &
+    check "logon beside /Q: that run caught under way" \
+        timeout 120 bash -c "until grep -q frozen '$OUT/freeze.out'; do sleep 0.2; done"
+    wine "$PROBE" run "$PROGRAM" > "$OUT/logon.out" 2>/dev/null &
+    sleep 5  # long enough for a run at logon that did not wait to show its completion
+    touch "$WINEPREFIX/drive_c/windows/temp/resume"
+    ended_with() { timeout 150 bash -c "until grep -q exit '$1'; do sleep 0.2; done"; tr -d '\r' < "$1"; }
+    check "logon beside /Q: /Q ends with 0" is "$(ended_with "$OUT/quiet.out")" "exit 0 windows 0"
+    check "logon beside /Q: the run at logon ends without a window" is "$(ended_with "$OUT/logon.out")" "exit 0 windows 0"
+    read_state
+    check "logon beside /Q: no Run value" lacks HKLM32 "Zelvy Remover"
+    check "logon beside /Q: flag 0" is "$(flag)" 0
+    kill $freezer 2>/dev/null
+
+    # A second user's Run key whose access list grants only that user. Wine gives the
+    # backup semantics no way past it: the run names the hive and fails.
+    SECOND_USER_KEY='HKU\S-1-5-21-0-0-0-1001\Software\Microsoft\Windows\CurrentVersion\Run'
+    CLOSED='HKU\S-1-5-21-0-0-0-1001\SOFTWARE\Microsoft\Windows\CurrentVersion\Run\TrayX'
+    machine infected
+    check "closed hive: access list set" protect "$SECOND_USER_KEY" 'D:P(A;CI;KA;;;S-1-5-21-0-0-0-1001)'
+    check "closed hive, /N: exit code 6" is "$(unattended /N /Q)" "exit 6 windows 0"
+    check "closed hive, /N: the log names it" \
+        grep -qxF "encontrado: no se puede leer $CLOSED: 5" <<<"$(last_block "$DEBUG_LOG")"
+    check "closed hive, /Q: exit code 1" is "$(unattended /Q)" "exit 1 windows 0"
+    check "closed hive, /Q: the log names it" grep -qxF "borrar $CLOSED: 5" <<<"$(last_block "$DEBUG_LOG")"
+    check "closed hive: access list restored" restore_dacls
+
+    # The log's place a second name of another file (a hard link): that file untouched,
+    # the result the same.
+    ln -f "$WINEPREFIX/drive_c/windows/win.ini" "$WINEPREFIX/drive_c/registros/enlace.log"
+    ini=$(md5sum < "$WINEPREFIX/drive_c/windows/win.ini")
+    machine infected
+    check "log a link: exit code 0" is "$(unattended /Q '/LOG=C:\registros\enlace.log')" "exit 0 windows 0"
+    check "log a link: the other file untouched" is "$(md5sum < "$WINEPREFIX/drive_c/windows/win.ini")" "$ini"
+    check "log a link: removed all the same" removed
+    rm -f "$WINEPREFIX/drive_c/registros/enlace.log"
 
     echo "$passed passed, $failed failed"
     [ "$failed" -eq 0 ]
@@ -454,7 +506,16 @@ kill "$BYSTANDER" 2>/dev/null
 
 # The first press finds another build in the program's own folder; the second, after the
 # completion, finds the copy's deletion in Windows' second list.
-BEFORE=older_copy removal key
+# That first press keeps a log, written before the restart ends it.
+mkdir -p "$WINEPREFIX/drive_c/registros"
+rm -f "$WINEPREFIX/drive_c/registros/ventana.log"
+BEFORE=older_copy PROGRAM_ARGS='/LOG=C:\registros\ventana.log' removal key
+press_log=$(tr -d '\r' < "$WINEPREFIX/drive_c/registros/ventana.log" 2>/dev/null | sed 's/^\xef\xbb\xbf//')
+for line in "copiar este programa a $COPY: 0" "escribir HKLM\\$RUN_KEY\\Zelvy Remover: 0" \
+    "borrar HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\TrayX: 0" "marca de reinicio 1: 0" "se reinicia Windows"; do
+    check "key: the press's log says \"$line\"" grep -qxF "$line" <<<"$press_log"
+done
+check "key: the press's log ends with the restart" is "$(tail -1 <<<"$press_log")" "se reinicia Windows"
 BEFORE_AGAIN=second_list removal mouse again
 check "mouse, worm back: the other program's rename in the second list, byte for byte" second_list_left
 printf '[HKEY_LOCAL_MACHINE\\%s]\n"PendingFileRenameOperations2"=-\n' "$SESSION_MANAGER" | apply_reg

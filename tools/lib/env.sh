@@ -12,6 +12,11 @@ export LC_ALL=C.UTF-8
 # the script starts again in a user and mount namespace with a binfmt_misc of its own
 # (Linux 6.7 and later), so that nothing outside it is emulated.
 if [ "${EMULATE_I386:-}" = 1 ] && [ -z "${EMULATING:-}" ]; then
+    # Nothing can be installed from inside that namespace: qemu comes first.
+    if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "ok installed"; then
+        sudo=; [ "$(id -u)" -eq 0 ] || sudo=sudo
+        $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null
+    fi
     export EMULATING=1
     exec unshare --user --map-root-user --mount \
         bash -c 'mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc && exec bash "$0" "$@"' "$0" "$@"
