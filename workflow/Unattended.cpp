@@ -392,11 +392,14 @@ std::wstring DefaultLogFile()
 
 std::wstring LogFile(const std::wstring& given)
 {
-    const bool whole = (given.size() > 2 && given[1] == L':' && (given[2] == L'\\' || given[2] == L'/')) ||
-                       given.compare(0, 2, L"\\\\") == 0;
-    if (whole) return given;
+    // From a drive's root ("D:\\...", "\\...", "\\\\server\\..."): as given.
+    const bool drive = given.size() > 1 && given[1] == L':';
+    const size_t start = drive ? 2 : 0;
+    if (given.size() > start && (given[start] == L'\\' || given[start] == L'/')) return given;
     const std::wstring fallback = DefaultLogFile();
-    return given.empty() ? fallback : runtime::JoinPath(fallback.substr(0, fallback.find_last_of(L'\\')), given);
+    if (given.empty()) return fallback;
+    // Relative to a folder (a drive's current one, for "D:z.log"): the default log's.
+    return runtime::JoinPath(fallback.substr(0, fallback.find_last_of(L'\\')), given.substr(start));
 }
 
 }  // namespace workflow

@@ -16,7 +16,7 @@ check() {  # check NAME COMMAND...
     local name=$1; shift
     if "$@"; then passed=$((passed + 1)); echo "ok   $name"; else failed=$((failed + 1)); echo "FAIL $name"; fi
 }
-is() { [ "$1" = "$2" ]; }
+is() { [ "$1" = "$2" ] || { head -3 <<<"     got: $1" >&2; return 1; }; }  # what was seen, on a failure
 # The stand-in's mark, left when it starts in place of the program.
 STARTED_MARK=tarquelin.exe.started
 own_value() { text HKLM32 "Zelvy Remover"; }  # in the program's own view
@@ -154,8 +154,12 @@ removal_run() {  # removal_run LABEL [fresh] [BEFORE]
     timeout 30 import -window root "$SHOTS/restart-$by.png"
     press "$by" message "Virus eliminado" 1 Return
     check "$by: the restart ends the session" session_ended $first
+    # Nothing here starts the program: Wine's logon does, from the Run value. Until the
+    # restart's wineboot has begun the session again, a Wine program started here would
+    # begin one of its own, whose renames at the start may come after the completion
+    # asked for the copy's deletion, fail on the copy in use and drop them all.
+    check "$by: started again at logon" wait_running 300
     keep_session
-    # Nothing here starts the program: Wine's logon does, from the Run value.
     check "$by: started again at logon, completion message" is "$(message "Eliminación completada.")" "$DONE"
     check "$by: main window never shown" bash -c "! xdotool search --onlyvisible --name '^$TITLE\$' >/dev/null"
     timeout 30 import -window root "$SHOTS/completion-$by.png"
@@ -379,7 +383,7 @@ EOF
         check "user's $mark: the name taken" wine "$PROBE" wait-mutex "Global\\KestrovaZelvyRemover.$mark"
         check "user's $mark: exit code 0" is "$(unattended /Q)" "exit 0 windows 0"
         check "user's $mark: removed" removed
-        pkill -f 'probe\.exe mutex' 2>/dev/null
+        kill_prefix 'probe\.exe mutex'
     done
     check "user's Window: the log says it went on" \
         grep -qxF 'una ventana del programa sigue cambiando algo tras un minuto: se continúa' <<<"$(last_block "$DEBUG_LOG")"
@@ -560,6 +564,7 @@ check "locked: flag kept at 1" is "$(flag)" 1
 timeout 30 import -window root "$SHOTS/in-use.png"
 click message "Eliminación incompleta" $IDYES
 check "locked: the restart ends the holder" ended "$locker"
+check "locked: started again at logon" wait_running 300
 keep_session
 check "locked: after the restart, completion message" is "$(message "Eliminación completada.")" "$DONE"
 xdotool key Return
@@ -701,8 +706,8 @@ printf '[HKEY_LOCAL_MACHINE\\%s]\n"Zelvy Remover"=-\n' "$RUN32_KEY" | apply_reg
 start_bystander
 click message "Virus eliminado" $IDOK
 check "live worm: the restart ends the session" session_ended $first
-keep_session
 check "live worm: its file deleted at the restart" deleted_at_restart "$WORM"
+keep_session
 wine reg delete "$SETTINGS" /f >/dev/null 2>&1
 
 echo "$passed passed, $failed failed"

@@ -220,6 +220,44 @@ TEST(Log, AppendsOneBlockPerRunAsUtf8AndKeepsTheOlderPartInOneRotatedFile)
     CloseHandle(reader);
     EXPECT_TRUE(held.AppendTo(file, 1024));   // the lines were kept for another try
     EXPECT_EQ(contents(file), bom + "tres\r\ncuatro\r\n");
+
+    // A second name of another file where the rotated part goes: that file untouched,
+    // and the log grows a little more instead.
+    const std::wstring other = JoinPath(dir, L"tarquelin-test.ini");
+    DeleteFileW(rotated.c_str());
+    HANDLE made = CreateFileW(other.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    WriteFile(made, "[system]", 8, nullptr, nullptr);
+    CloseHandle(made);
+    ASSERT_TRUE(CreateHardLinkW(rotated.c_str(), other.c_str(), nullptr));
+    Log grows(true);
+    grows.Line(std::wstring(30, L'y'));
+    EXPECT_TRUE(grows.AppendTo(file, 40));
+    EXPECT_EQ(contents(other), "[system]");
+    EXPECT_EQ(contents(file), bom + "tres\r\ncuatro\r\n" + std::string(30, 'y') + "\r\n");
+    // And at the log's own place: nothing written, through either name.
+    DeleteFileW(rotated.c_str());
+    DeleteFileW(file.c_str());
+    ASSERT_TRUE(CreateHardLinkW(file.c_str(), other.c_str(), nullptr));
+    Log linked(true);
+    linked.Line(L"cinco");
+    EXPECT_FALSE(linked.AppendTo(file, 1024));
+    EXPECT_EQ(contents(other), "[system]");
+    DeleteFileW(file.c_str());
+    DeleteFileW(other.c_str());
+
+    // A file that someone else made, empty: no mark, which only its maker writes. What a
+    // run tells after a flush (before a restart) is a block of its own.
+    CloseHandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    Log flushed(true);
+    flushed.KeepIn(file, L"tarquelin 1.0");
+    flushed.Line(L"antes");
+    flushed.Flush();
+    flushed.Line(L"después");
+    flushed.Flush();
+    const std::string text = contents(file);
+    EXPECT_EQ(text.substr(0, 7), "antes\r\n");
+    EXPECT_EQ(text.substr(7, 5), "---- ");
+    EXPECT_NE(text.find(" tarquelin 1.0 (contin\xC3\xBA" "a)\r\ndespu\xC3\xA9s\r\n"), std::string::npos) << text;
     DeleteFileW(file.c_str());
     DeleteFileW(rotated.c_str());
 }

@@ -77,6 +77,17 @@ BOOL WINAPI NoAccessLists(LPCWSTR root, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD
     *flags = FS_CASE_IS_PRESERVED | FS_UNICODE_STORED_ON_DISK;
     return TRUE;
 }
+// A file whose own access list refuses its deletion, which Wine cannot keep: the worm's.
+HANDLE WINAPI DeletionDenied(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD how,
+                             DWORD flags, HANDLE model)
+{
+    const std::wstring name = path;
+    if ((access & DELETE) && name.size() > 12 && lstrcmpiW(name.c_str() + name.size() - 12, L"winppr32.exe") == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileW(path, access, share, security, how, flags, model);
+}
 const std::wstring kOwnAccess = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
 
 // A Program Files folder of the tests' own, so that the copies they make never mix
@@ -1080,6 +1091,39 @@ TEST_F(Workflow, ExitTouchesNothingAndTheLinkOpensThePageEachClick)
     EXPECT_TRUE(exitRequests.empty());
 }
 
+TEST_F(Workflow, AnUnattendedRunPromisesARestartOnlyWhereTheRestartCanDeleteTheFile)
+{
+    elevatedToken = 1;
+    PlantWorm();
+    HANDLE held = CreateFileW(WormPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);  // in use: no deletion now
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const std::wstring logFile = ProgramFiles() + L"\\quiet.log";
+    auto quiet = [&] { return RunUnattended(ReadSwitches({L"/Q", L"/LOG=" + logFile})).value_or(-1); };
+    auto logged = [&](const std::wstring& line) { return Bytes(logFile).find(Utf8(line)) != std::string::npos; };
+    const std::wstring record = L"WormAtRestart";
+    // Its own access list refuses: a restart would change nothing.
+    sys::api().CreateFileW = DeletionDenied;
+    EXPECT_EQ(quiet(), 1);
+    EXPECT_FALSE(DeletionPending());
+    EXPECT_TRUE(logged(L"la lista de acceso de " + WormPath() + L" impide borrarlo: 5"));
+    EXPECT_FALSE(Text(HKEY_LOCAL_MACHINE, kFlagKey, record));
+    // Merely in use: Windows deletes it at the restart, once asked, and that is recorded.
+    sys::api().CreateFileW = CreateFileW;
+    for (int run = 0; run < 2; ++run) EXPECT_EQ(quiet(), 3010) << run;
+    EXPECT_TRUE(DeletionPending());
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, record), L"1");
+    // The restart came and left it: no second promise.
+    Remove(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations");
+    EXPECT_EQ(quiet(), 1);
+    EXPECT_TRUE(logged(L"el reinicio no ha borrado " + WormPath() + L", aunque se pidió"));
+    CloseHandle(held);
+    EXPECT_EQ(quiet(), 0);
+    EXPECT_FALSE(WormPresent());
+    EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, record), L"");
+    DeleteFileW(logFile.c_str());
+}
+
 TEST(Switches, InAnyCaseWithSlashOrDashAndAnythingElseIsMalformed)
 {
     struct Case {
@@ -1113,4 +1157,19 @@ TEST(Switches, InAnyCaseWithSlashOrDashAndAnythingElseIsMalformed)
         EXPECT_EQ(s.bad, c.bad) << what;
     }
     EXPECT_FALSE(ReadSwitches({}).any);  // the window, as ever
+
+    // A /LOG= that is no whole path lands in the default log's folder, not in a deployment
+    // tool's working folder, which is deleted afterwards.
+    const std::wstring fallback = DefaultLogFile(), folder = fallback.substr(0, fallback.find_last_of(L'\\'));
+    const struct {
+        std::wstring given, file;
+    } logs[] = {{L"", fallback},
+                {L"D:\\registros\\z.log", L"D:\\registros\\z.log"},
+                {L"d:/registros/z.log", L"d:/registros/z.log"},
+                {L"\\\\servidor\\limpieza\\z.log", L"\\\\servidor\\limpieza\\z.log"},
+                {L"z.log", folder + L"\\z.log"},
+                {L"registros\\z.log", folder + L"\\registros\\z.log"},
+                {L"\\registros\\z.log", L"\\registros\\z.log"},
+                {L"C:z.log", folder + L"\\z.log"}};
+    for (const auto& log : logs) EXPECT_EQ(LogFile(log.given), log.file) << log.given.c_str();
 }

@@ -135,6 +135,14 @@ program_pids() {
     return 0
 }
 running() { [ -n "$(program_pids)" ]; }
+# Ends the Wine programs of this prefix whose command line matches PATTERN.
+kill_prefix() {
+    local pid
+    for pid in $(pgrep -f "$1" || true); do
+        tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && kill "$pid" 2>/dev/null
+    done
+    return 0
+}
 ended() { for _ in $(seq 150); do alive "$1" || return 0; sleep 0.2; done; return 1; }
 shown() { wine "$PROBE" window "$TITLE" >/dev/null 2>&1; }  # the main window, within a minute
 # The state the first phase leaves for the run after the restart: flag "1", Run value.
