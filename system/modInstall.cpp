@@ -126,7 +126,8 @@ bool PutCopy(HANDLE image, const std::vector<char>& bytes, Placed& placed)
 {
     bool same = false;
     {
-        runtime::UniqueHandle there = Open(placed.copy, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+        runtime::UniqueHandle there =
+            Open(placed.copy, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
         if (there) {
             if (!OnlyHere(there.get())) return false;
             same = SameFile(there.get(), image) || ReadAll(there.get()) == bytes;

@@ -127,8 +127,7 @@ void Removal::Form_Load(window::frmMain& form)
 void Removal::Complete(window::frmMain& form)
 {
     Resume([&] { form.Hide(); });
-    std::optional<WindowChange> changing;
-    changing.emplace();
+    std::optional<WindowChange> changing(std::in_place);
     const bool elevated = Seen(modElevation::Elevated);
     // An administrator may then end a copy of the worm in any account's session.
     if (elevated) Resume(modElevation::EnableDebugPrivilege);
@@ -209,8 +208,7 @@ void Removal::cmdBegin_Click(window::frmMain& form)
                         MB_ICONEXCLAMATION, kIncomplete);
         return;
     }
-    std::optional<WindowChange> changing;
-    changing.emplace();
+    std::optional<WindowChange> changing(std::in_place);
     // A running copy of the worm would write "TrayX" back between its deletion and the
     // check, or before the restart. An administrator may end one in any account's session.
     if (Seen(modElevation::Elevated)) Resume(modElevation::EnableDebugPrivilege);
@@ -235,7 +233,8 @@ void Removal::cmdBegin_Click(window::frmMain& form)
         return;
     }
     if (!Seen([&] { return modInstall::KeepsAccessLists(placed->copy); }))
-        log_.Line(L"el volumen de " + placed->copy + L" no guarda listas de acceso: cualquier cuenta puede cambiar la copia");
+        log_.Line(L"el volumen de " + placed->copy +
+                  L" no guarda listas de acceso: cualquier cuenta puede cambiar la copia");
     // Quoted: with spaces in an unquoted path, Windows would try "C:\Program.exe"
     // and the like first, at every logon.
     const std::wstring quoted = L"\"" + *executable + L"\"";

@@ -29,8 +29,8 @@ bool Absent(HKEY root, const std::wstring& key, const wchar_t* name, REGSAM view
 LONG Open(const RunKey& key, REGSAM access, runtime::UniqueKey& hkey)
 {
     if (!key.backup) return RegOpenKeyExW(key.root, key.path.c_str(), 0, access | key.view, hkey.put());
-    return RegCreateKeyExW(key.root, key.path.c_str(), 0, nullptr, REG_OPTION_BACKUP_RESTORE, access | key.view, nullptr,
-                           hkey.put(), nullptr);
+    return RegCreateKeyExW(key.root, key.path.c_str(), 0, nullptr, REG_OPTION_BACKUP_RESTORE, access | key.view,
+                           nullptr, hkey.put(), nullptr);
 }
 
 // ERROR_FILE_NOT_FOUND when "TrayX" is seen absent from KEY, ERROR_SUCCESS when it is
@@ -39,7 +39,8 @@ LONG TrayXStatus(const RunKey& key)
 {
     runtime::UniqueKey hkey;
     LONG status = Open(key, KEY_QUERY_VALUE, hkey);
-    if (status == ERROR_SUCCESS) status = RegQueryValueExW(hkey.get(), WormRunValue, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS)
+        status = RegQueryValueExW(hkey.get(), WormRunValue, nullptr, nullptr, nullptr, nullptr);
     return status;
 }
 

@@ -162,6 +162,13 @@ void WaitForWindowRun(runtime::Log& log)
         log.Line(L"una ventana del programa sigue cambiando algo tras un minuto: se continúa");
 }
 
+// Whether the worm's file is left to the restart ("1"), for the run after it to see
+// whether that restart deleted it.
+void RecordWormAtRestart(const wchar_t* value)
+{
+    runtime::Resume([&] { runtime::SaveSetting(app::Title, FlagSection, WormAtRestartKey, value); });
+}
+
 // The removal in one pass, for a machine found infected, or where a window run began
 // one. Each step is read back; what cannot go now Windows deletes at the restart.
 int Remove(const std::vector<RunKey>& keys, bool begun, runtime::Log& log)
@@ -177,7 +184,7 @@ int Remove(const std::vector<RunKey>& keys, bool begun, runtime::Log& log)
     if (file.empty()) {
         failed = true;
     } else if (DeleteWormFile(file, log) == ERROR_SUCCESS) {
-        if (scheduledBefore) runtime::Resume([] { runtime::SaveSetting(app::Title, FlagSection, WormAtRestartKey, L""); });
+        if (scheduledBefore) RecordWormAtRestart(L"");
     } else if (modPending::DeletionPending(file)) {
         // Held by what could not be ended. Asked once: a second run changes nothing.
         log.Line(L"ya se borrará al reiniciar: " + file);
@@ -193,7 +200,7 @@ int Remove(const std::vector<RunKey>& keys, bool begun, runtime::Log& log)
         const BOOL scheduled = MoveFileExW(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         log.Did(L"borrar al reiniciar " + file, scheduled ? ERROR_SUCCESS : static_cast<LONG>(GetLastError()));
         atRestart = scheduled && modPending::DeletionPending(file);
-        if (atRestart) runtime::Resume([] { runtime::SaveSetting(app::Title, FlagSection, WormAtRestartKey, L"1"); });
+        if (atRestart) RecordWormAtRestart(L"1");
         failed |= !atRestart;
     }
     if (begun) {  // what the window run left for its run at logon, which then has nothing to do
@@ -243,7 +250,8 @@ int Run(const Switches& switches, RunLog& run)
         log.Line(L"perfiles de otras cuentas que esta cuenta no puede leer, no mirados: " + std::to_wstring(skipped));
     const bool found = WormFound(keys, log);
     const bool begun = FlagIs(L"1") || !Unregistered() || RecordedFolder() != 0;
-    if (begun) log.Line(L"la segunda fase de una eliminación comenzada en la ventana espera al próximo inicio de sesión");
+    if (begun)
+        log.Line(L"la segunda fase de una eliminación comenzada en la ventana espera al próximo inicio de sesión");
     int code = switches.detect ? (found ? exitcode::Found : exitcode::Clean)
                                : !found && !begun ? exitcode::Clean : Remove(keys, begun, log);
     if (switches.detect && !switches.quiet)

@@ -421,7 +421,12 @@ EOF
     check "logon beside /Q: that run caught under way" \
         timeout 120 bash -c "until grep -q frozen '$OUT/freeze.out'; do sleep 0.2; done"
     wine "$PROBE" run "$PROGRAM" > "$OUT/logon.out" 2>/dev/null &
-    sleep 5  # long enough for a run at logon that did not wait to show its completion
+    two_runs() { for _ in $(seq 600); do [ "$(program_pids | wc -l)" -ge 2 ] && return 0; sleep 0.2; done; return 1; }
+    check "logon beside /Q: the run at logon started beside it" two_runs
+    # Let go once the run at logon has read the flag and waits, well inside its minute:
+    # a process reaches that in seconds, under qemu too (seen: a run let go after 5 s
+    # there found the removal done already and showed its window).
+    sleep 20
     touch "$WINEPREFIX/drive_c/windows/temp/resume"
     ended_with() { timeout 150 bash -c "until grep -q exit '$1'; do sleep 0.2; done"; tr -d '\r' < "$1"; }
     check "logon beside /Q: /Q ends with 0" is "$(ended_with "$OUT/quiet.out")" "exit 0 windows 0"
