@@ -150,16 +150,16 @@ bool AnotherRun(const RunMark& mark, runtime::Log& log)
     return false;
 }
 
-// A window run changing something: waited for, a minute at most, then gone on.
-void WaitForWindowRun(runtime::Log& log)
+// Waits, a minute at most, for the run that owns the mutex NAME to let it go (or end:
+// an abandoned mutex), and lets it go at once; false when the minute ran out.
+bool WaitForMark(const wchar_t* name)
 {
-    runtime::UniqueHandle window(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kWindowMutex));
-    if (!window) return;
-    const DWORD waited = WaitForSingleObject(window.get(), kWaitForOtherRunMs);
-    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
-        ReleaseMutex(window.get());
-    else
-        log.Line(L"una ventana del programa sigue cambiando algo tras un minuto: se continúa");
+    runtime::UniqueHandle mark(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name));
+    if (!mark) return true;
+    const DWORD waited = WaitForSingleObject(mark.get(), kWaitForOtherRunMs);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
+    ReleaseMutex(mark.get());
+    return true;
 }
 
 // Whether the worm's file is left to the restart ("1"), for the run after it to see
@@ -239,7 +239,9 @@ int Run(const Switches& switches, RunLog& run)
             log.Line(L"otra ejecución con /Q está en marcha: no se ha cambiado nada");
             return exitcode::Busy;
         }
-        WaitForWindowRun(log);
+        // A window run changing something: waited for, then gone on.
+        if (!WaitForMark(kWindowMutex))
+            log.Line(L"una ventana del programa sigue cambiando algo tras un minuto: se continúa");
         // A copy of the worm may run in any session.
         modElevation::EnableDebugPrivilege();
     }
@@ -294,9 +296,9 @@ Switches ReadSwitches(const std::vector<std::wstring>& arguments)
     return switches;
 }
 
-RunLog::RunLog(std::wstring file, bool quiet) : file_(std::move(file)), quiet_(quiet)
+RunLog::RunLog(const std::wstring& file, bool quiet) : quiet_(quiet)
 {
-    log.KeepIn(file_, L"tarquelin " VER_TEXT);
+    log.KeepIn(file, L"tarquelin " VER_TEXT);
     log.Line(L"---- " + runtime::UtcNow() + L" tarquelin " VER_TEXT);
     log.Line(L"línea de órdenes: " + std::wstring(GetCommandLineW()));
     log.Line(L"cuenta: " + Account());
@@ -378,14 +380,7 @@ RunMark::~RunMark()
 
 WindowChange::WindowChange() : RunMark(kWindowMutex, kWindowAccess) {}
 
-void WaitForUnattendedRun()
-{
-    runtime::UniqueHandle unattended(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kUnattendedMutex));
-    if (!unattended) return;
-    // Owned now: released at once, the other run having ended.
-    const DWORD waited = WaitForSingleObject(unattended.get(), kWaitForOtherRunMs);
-    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(unattended.get());
-}
+void WaitForUnattendedRun() { WaitForMark(kUnattendedMutex); }
 
 std::wstring DefaultLogFile()
 {

@@ -79,7 +79,7 @@ void WaitForUnattendedRun();
 // program's end writes the log first.
 class RunLog final : public runtime::Desktop {
 public:
-    RunLog(std::wstring file, bool quiet);
+    RunLog(const std::wstring& file, bool quiet);
     RunLog(const RunLog&) = delete;
     RunLog& operator=(const RunLog&) = delete;
 
@@ -92,7 +92,6 @@ public:
     int messages = 0;  // message boxes that a quiet run did not show
 
 private:
-    std::wstring file_;
     bool quiet_;
     runtime::DesktopOverride override_{*this};
 };

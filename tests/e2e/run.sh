@@ -106,8 +106,6 @@ removal() {  # removal key|mouse [again]
 # The copy is gone or its deletion pending: the file looked at first, the pending
 # deletions read after, as a start of Wine may carry them out meanwhile.
 copy_left() { [ ! -e "$COPY_DIR/tarquelin.exe" ] || { read_state; [ -n "$(pending "$COPY")" ]; }; }
-# Standard input (NUL-separated strings) as UTF-16 bytes in hex, as the probe prints them.
-utf16_hex() { iconv -t UTF-16LE | od -An -tx1 -v | tr -d ' \n'; }
 # Another build of the program in its own folder, as an earlier press recorded it.
 older_copy() {
     mkdir -p "$COPY_DIR"
@@ -120,7 +118,7 @@ older_copy() {
 OTHER_RENAME=('\??\C:\windows\temp\otro.tmp' '!\??\C:\windows\temp\otro.dll')
 second_list() {
     local data
-    data=$(printf '\\??\\%s\0\0%s\0%s\0\\??\\%s\0\0\0' "$COPY" "${OTHER_RENAME[@]}" "${COPY%\\*}" | utf16_hex | sed 's/../&,/g; s/,$//')
+    data=$(printf '\\??\\%s\0\0%s\0%s\0\\??\\%s\0\0\0' "$COPY" "${OTHER_RENAME[@]}" "${COPY%\\*}" | reg_hex)
     printf '[HKEY_LOCAL_MACHINE\\%s]\n"PendingFileRenameOperations"=-\n"PendingFileRenameOperations2"=hex(7):%s\n' \
         "$SESSION_MANAGER" "$data" | apply_reg
 }

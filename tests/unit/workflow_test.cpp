@@ -560,6 +560,15 @@ TEST_F(Workflow, TheCopyMadeForTheRemovalGoesAtTheRestartAfterIt)
     EXPECT_TRUE(DeletionPending(kCopy));
     EXPECT_TRUE(DeletionPending(kCopyFolder));  // the folder too
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Folder"), L"");
+    // A press once the worm is back: the copy's and the folder's deletions taken back.
+    auto pressAgain = [&] {
+        PlantWorm();
+        form.reset();
+        Begin(Start());
+        EXPECT_EQ(Titles().back(), L"Virus eliminado");
+        EXPECT_FALSE(DeletionPending(kCopy));
+        EXPECT_FALSE(DeletionPending(kCopyFolder));
+    };
 
     // The worm comes back before that restart, and another program has a deletion
     // pending too: a press takes back the copy's and the folder's, and only those, so
@@ -567,12 +576,7 @@ TEST_F(Workflow, TheCopyMadeForTheRemovalGoesAtTheRestartAfterIt)
     const std::wstring another = ProgramFiles() + L"\\another.tmp";
     Write(another, "");
     ASSERT_TRUE(MoveFileExW(another.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
-    PlantWorm();
-    form.reset();
-    Begin(Start());
-    EXPECT_EQ(Titles().back(), L"Virus eliminado");
-    EXPECT_FALSE(DeletionPending(kCopy));
-    EXPECT_FALSE(DeletionPending(kCopyFolder));
+    pressAgain();
     EXPECT_TRUE(DeletionPending(another));
     EXPECT_EQ(Text(HKEY_LOCAL_MACHINE, kFlagKey, L"Folder"), L"1");
     form.reset();
@@ -598,12 +602,7 @@ TEST_F(Workflow, TheCopyMadeForTheRemovalGoesAtTheRestartAfterIt)
         RegCloseKey(key);
     }
     ASSERT_TRUE(DeletionPending(kCopy));
-    PlantWorm();
-    form.reset();
-    Begin(Start());
-    EXPECT_EQ(Titles().back(), L"Virus eliminado");
-    EXPECT_FALSE(DeletionPending(kCopy));
-    EXPECT_FALSE(DeletionPending(kCopyFolder));
+    pressAgain();
     std::wstring left(64, L'\0');
     DWORD type = 0, size = static_cast<DWORD>(left.size() * sizeof(wchar_t));
     ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager.c_str(), kPendingLists[1], RRF_RT_ANY | RRF_NOEXPAND,

@@ -32,6 +32,10 @@ apply_reg() {
         iconv -f UTF-8 -t UTF-16LE > "$WINEPREFIX/drive_c/apply.reg"
     wine reg import 'C:\apply.reg' /reg:64 >/dev/null 2>&1
 }
+# Standard input (NUL-separated strings) as UTF-16 bytes in hex, as the probe prints
+# them, and as a .reg file's hex data wants them.
+utf16_hex() { iconv -t UTF-16LE | od -An -tx1 -v | tr -d ' \n'; }
+reg_hex() { utf16_hex | sed 's/../&,/g; s/,$//'; }
 reg_text() { local text=${1//\\/\\\\}; printf '"%s"' "${text//\"/\\\"}"; }  # TEXT as a .reg string
 RUN_KEY='Software\Microsoft\Windows\CurrentVersion\Run'
 # HKLM\Software as the 32-bit program sees it (a 32-bit prefix has one view).
@@ -47,7 +51,7 @@ plant_traces() {  # plant_traces [fresh]
     echo "stand-in for the worm's file" > "$WORM"
     # REG_EXPAND_SZ is written as the bytes of its UTF-16 text, its end included.
     local sync
-    sync=$(printf '%%ProgramFiles%%\\Sync\\sync.exe -m\0' | iconv -t UTF-16LE | od -An -tx1 -v | tr -s ' \n' , | sed 's/^,//; s/,$//')
+    sync=$(printf '%%ProgramFiles%%\\Sync\\sync.exe -m\0' | reg_hex)
     apply_reg <<EOF
 $([ "${1:-}" != fresh ] || echo "[-HKEY_LOCAL_MACHINE\\$SETTINGS_KEY]")
 
