@@ -419,7 +419,9 @@ EOF
     check "logon beside /Q: that run caught under way" \
         timeout 120 bash -c "until grep -q frozen '$OUT/freeze.out'; do sleep 0.2; done"
     wine "$PROBE" run "$PROGRAM" > "$OUT/logon.out" 2>/dev/null &
-    two_runs() { for _ in $(seq 600); do [ "$(program_pids | wc -l)" -ge 2 ] && return 0; sleep 0.2; done; return 1; }
+    # The program's own processes, not the probes that started them (their command lines name it too).
+    runs() { local pid; for pid in $(program_pids); do grep -qa 'probe\.exe' "/proc/$pid/cmdline" || echo "$pid"; done; }
+    two_runs() { for _ in $(seq 600); do [ "$(runs | wc -l)" -ge 2 ] && return 0; sleep 0.2; done; return 1; }
     check "logon beside /Q: the run at logon started beside it" two_runs
     # Let go once the run at logon has read the flag and waits, well inside its minute:
     # a process reaches that in seconds, under qemu too (seen: a run let go after 5 s
