@@ -409,33 +409,6 @@ EOF
     sleep 10  # the logon's programs have started by now
     check "after a first phase: nothing started at logon" wait_gone
 
-    # The run at logon beside the program's own /Q run, caught as its mutex exists: it
-    # waits for that run, which finishes the removal, and shows nothing.
-    machine infected
-    plant_restart_state
-    rm -f "$WINEPREFIX/drive_c/windows/temp/resume" "$OUT/freeze.out" "$OUT/logon.out" "$OUT/quiet.out"
-    wine "$PROBE" freeze 'Global\KestrovaZelvyRemover.Unattended' tarquelin.exe > "$OUT/freeze.out" 2>/dev/null & freezer=$!
-    wine "$PROBE" run "$PROGRAM" /Q > "$OUT/quiet.out" 2>/dev/null &
-    check "logon beside /Q: that run caught under way" \
-        timeout 120 bash -c "until grep -q frozen '$OUT/freeze.out'; do sleep 0.2; done"
-    wine "$PROBE" run "$PROGRAM" > "$OUT/logon.out" 2>/dev/null &
-    # The program's own processes, not the probes that started them (their command lines name it too).
-    runs() { local pid; for pid in $(program_pids); do grep -qa 'probe\.exe' "/proc/$pid/cmdline" || echo "$pid"; done; }
-    two_runs() { for _ in $(seq 600); do [ "$(runs | wc -l)" -ge 2 ] && return 0; sleep 0.2; done; return 1; }
-    check "logon beside /Q: the run at logon started beside it" two_runs
-    # Let go once the run at logon has read the flag and waits, well inside its minute:
-    # a process reaches that in seconds, under qemu too (seen: a run let go after 5 s
-    # there found the removal done already and showed its window).
-    sleep 20
-    touch "$WINEPREFIX/drive_c/windows/temp/resume"
-    ended_with() { timeout 150 bash -c "until grep -q exit '$1'; do sleep 0.2; done"; tr -d '\r' < "$1"; }
-    check "logon beside /Q: /Q ends with 0" is "$(ended_with "$OUT/quiet.out")" "exit 0 windows 0"
-    check "logon beside /Q: the run at logon ends without a window" is "$(ended_with "$OUT/logon.out")" "exit 0 windows 0"
-    read_state
-    check "logon beside /Q: no Run value" lacks HKLM32 "Zelvy Remover"
-    check "logon beside /Q: flag 0" is "$(flag)" 0
-    kill $freezer 2>/dev/null
-
     # A second user's Run key whose access list grants only that user. Wine gives the
     # backup semantics no way past it: the run names the hive and fails.
     SECOND_USER_KEY='HKU\S-1-5-21-0-0-0-1001\Software\Microsoft\Windows\CurrentVersion\Run'
