@@ -16,10 +16,11 @@
 //                                   waits for it, and prints "exit CODE windows N": its whole
 //                                   exit code and how many windows it showed where this one
 //                                   runs; one that has not ended after two minutes is ended
-//   probe mutex NAME                holds the mutex NAME, owned, until killed
+//   probe mutex NAME [SDDL]         holds the mutex NAME, owned, made with SDDL when given,
+//                                   until killed
 //   probe wait-mutex NAME           waits, a minute at most, until a mutex NAME exists
-//   probe freeze NAME IMAGE         once a mutex NAME exists, suspends every process whose
-//                                   file is named IMAGE, until C:\windows\temp\resume exists
+//   probe opened NAME N             waits, two minutes at most, until N handles are open on
+//                                   the mutex NAME, this one's included: others wait on it
 //   probe state                     every value the program may change, one a line, in one
 //                                   process (each Wine start costs seconds under qemu): the
 //                                   Run keys (HKLM64, HKLM32, HKCU), a second user's (HKU1001),
@@ -29,7 +30,7 @@
 // Waits up to 60 seconds for a window; exits 1 when it never comes.
 #include <windows.h>
 #include <sddl.h>
-#include <tlhelp32.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <set>
@@ -201,39 +202,21 @@ bool MutexExists(const wchar_t* name)
     return mutex || GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 
-// Every thread of every process whose file is named IMAGE, suspended or resumed.
-void ForThreadsOf(const wchar_t* image, DWORD (WINAPI* act)(HANDLE))
+// Whether HANDLES handles are open on the mutex NAME, this one's included, within two
+// minutes: a run that waits on it has one (Windows and Wine count them alike).
+int Opened(const wchar_t* name, ULONG handles)
 {
-    std::set<DWORD> ids;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, 0);
-    PROCESSENTRY32W process{};
-    process.dwSize = sizeof process;
-    for (BOOL more = Process32FirstW(snapshot, &process); more; more = Process32NextW(snapshot, &process))
-        if (lstrcmpiW(process.szExeFile, image) == 0) ids.insert(process.th32ProcessID);
-    THREADENTRY32 thread{};
-    thread.dwSize = sizeof thread;
-    for (BOOL more = Thread32First(snapshot, &thread); more; more = Thread32Next(snapshot, &thread)) {
-        if (!ids.count(thread.th32OwnerProcessID)) continue;
-        if (HANDLE handle = OpenThread(THREAD_SUSPEND_RESUME, FALSE, thread.th32ThreadID)) {
-            act(handle);
-            CloseHandle(handle);
-        }
-    }
-    CloseHandle(snapshot);
-}
-
-// Catches a run at the moment its mutex NAME exists, as a run under way, and lets it go
-// on once told to.
-int Freeze(const wchar_t* name, const wchar_t* image)
-{
-    while (!MutexExists(name)) Sleep(1);
-    ForThreadsOf(image, SuspendThread);
-    std::printf("frozen\n");
-    std::fflush(stdout);
-    while (GetFileAttributesW(L"C:\\windows\\temp\\resume") == INVALID_FILE_ATTRIBUTES) Sleep(100);
-    ForThreadsOf(image, ResumeThread);
-    std::printf("resumed\n");
-    return 0;
+    using Query = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<Query>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject"));
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, name);
+    if (!mutex || !query) return 1;
+    PUBLIC_OBJECT_BASIC_INFORMATION info{};
+    for (int i = 0; i < 1200; ++i, Sleep(100))
+        if (query(mutex, ObjectBasicInformation, &info, sizeof info, nullptr) == 0 && info.HandleCount >= handles) break;
+    CloseHandle(mutex);
+    if (info.HandleCount >= handles) return 0;
+    std::printf("handles %lu\n", info.HandleCount);
+    return 1;
 }
 
 void PrintValues(const wchar_t* label, HKEY root, const wchar_t* path, REGSAM view = 0)
@@ -300,10 +283,14 @@ int wmain(int argc, wchar_t** argv)
         for (int i = 0; i < 600 && !MutexExists(argv[2]); ++i) Sleep(100);
         return MutexExists(argv[2]) ? 0 : 1;
     }
-    if (what == L"freeze" && argc == 4) return Freeze(argv[2], argv[3]);
+    if (what == L"opened" && argc == 4) return Opened(argv[2], wcstoul(argv[3], nullptr, 10));
     if (what == L"state" && argc == 2) return State();
-    if (what == L"mutex" && argc == 3) {
-        if (!CreateMutexW(nullptr, TRUE, argv[2])) return 1;
+    if (what == L"mutex" && (argc == 3 || argc == 4)) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (argc == 4 && !ConvertStringSecurityDescriptorToSecurityDescriptorW(argv[3], SDDL_REVISION_1, &descriptor, nullptr))
+            return 1;
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+        if (!CreateMutexW(&attributes, TRUE, argv[2])) return 1;
         std::printf("held\n");
         std::fflush(stdout);
         Sleep(INFINITE);

@@ -409,6 +409,29 @@ EOF
     sleep 10  # the logon's programs have started by now
     check "after a first phase: nothing started at logon" wait_gone
 
+    # The run at logon beside the program's own /Q run, held where /Q waits for a window
+    # run's change (its mark made as the window makes it): the run at logon waits for /Q,
+    # which finishes the removal once that mark goes, and shows nothing.
+    machine infected
+    plant_restart_state
+    wine "$PROBE" mutex 'Global\KestrovaZelvyRemover.Window' 'D:(A;;GA;;;WD)' >/dev/null 2>&1 &
+    check "logon beside /Q: a window's change under way" wine "$PROBE" wait-mutex 'Global\KestrovaZelvyRemover.Window'
+    unattended /Q > "$OUT/quiet.out" & quiet=$!
+    check "logon beside /Q: /Q under way" wine "$PROBE" wait-mutex 'Global\KestrovaZelvyRemover.Unattended'
+    wine "$PROBE" run "$PROGRAM" 2>/dev/null | tr -d '\r' > "$OUT/logon.out" & logon=$!
+    # /Q's handle, the probe's and the run at logon's, which waits on it.
+    check "logon beside /Q: the run at logon waits for it" \
+        wine "$PROBE" opened 'Global\KestrovaZelvyRemover.Unattended' 3
+    kill_prefix 'probe\.exe mutex'
+    wait $quiet $logon
+    check "logon beside /Q: /Q ends with 0" is "$(cat "$OUT/quiet.out")" "exit 0 windows 0"
+    check "logon beside /Q: /Q waited for the window's change, not a minute" \
+        bash -c '! grep -q "tras un minuto"' <<<"$(last_block "$DEBUG_LOG")"
+    check "logon beside /Q: the run at logon ends without a window" is "$(cat "$OUT/logon.out")" "exit 0 windows 0"
+    read_state
+    check "logon beside /Q: no Run value" lacks HKLM32 "Zelvy Remover"
+    check "logon beside /Q: flag 0" is "$(flag)" 0
+
     # A second user's Run key whose access list grants only that user. Wine gives the
     # backup semantics no way past it: the run names the hive and fails.
     SECOND_USER_KEY='HKU\S-1-5-21-0-0-0-1001\Software\Microsoft\Windows\CurrentVersion\Run'
