@@ -6,6 +6,7 @@
 //   probe dialog                    title and text of any message box on the screen
 //   probe point window|message TITLE ID   screen centre of control ID of that window
 //   probe hold FILE                 keeps FILE open without delete sharing until killed
+//   probe session                   keeps this Wine session up until killed (see Session)
 //   probe protect KEY SDDL          sets the DACL of HKLM\KEY; prints the one it had
 //   probe limited EXE [ARG...]      starts EXE with the filtered token that Windows gives a
 //                                   standard user's double click (Administrators deny-only)
@@ -65,6 +66,26 @@ int Hold(const wchar_t* file)
 {
     HANDLE handle = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return 1;
+    std::printf("held\n");
+    std::fflush(stdout);
+    Sleep(INFINITE);
+    return 0;
+}
+
+// Keeps this Wine session up until killed: a program running, and a handle on the event
+// that tells a program started from Linux that a session is up. Otherwise only Wine's
+// services.exe holds it; should that end (under qemu it crashes now and then), the next
+// program begins a session, whose start carries out the pending renames again and drops
+// every one it could not, the copy's that its completion, running, asked for.
+int Session()
+{
+    using Open = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*);
+    const auto open = reinterpret_cast<Open>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtOpenEvent"));
+    wchar_t path[] = L"\\KernelObjects\\__wineboot_event";
+    UNICODE_STRING name{sizeof path - sizeof *path, sizeof path, path};
+    OBJECT_ATTRIBUTES attributes{sizeof attributes, nullptr, &name, 0, nullptr, nullptr};
+    HANDLE event = nullptr;
+    if (!open || open(&event, SYNCHRONIZE, &attributes) != 0) return 1;
     std::printf("held\n");
     std::fflush(stdout);
     Sleep(INFINITE);
@@ -270,6 +291,7 @@ int wmain(int argc, wchar_t** argv)
 {
     const std::wstring what = argc > 1 ? argv[1] : L"";
     if (what == L"hold" && argc == 3) return Hold(argv[2]);
+    if (what == L"session" && argc == 2) return Session();
     if (what == L"protect" && argc == 4) return Protect(argv[2], argv[3]);
     if (what == L"limited" && argc >= 3) return Limited(argv[2], argc - 3, argv + 3);
     if (what == L"rewrite" && argc == 2) return Rewrite();

@@ -187,9 +187,8 @@ start_session() {
         # Once a session's last program has ended, Wine ends its services within seconds,
         # and the next program starts them again, lending them its output (seen: ctest
         # then waited on the unit tests' output long after they had passed). One program
-        # is kept running, a file held open, until the session is ended.
-        : > "$WINEPREFIX/drive_c/windows/temp/session"
-        wine "$BUILD/tests/probe.exe" hold 'C:\windows\temp\session' > "$WINEPREFIX-out/session.out" 2>&1 &
+        # is kept running, holding the session's event, until the session is ended.
+        wine "$BUILD/tests/probe.exe" session > "$WINEPREFIX-out/session.out" 2>&1 &
         timeout 300 bash -c "until grep -q held '$WINEPREFIX-out/session.out'; do sleep 0.2; done" && return 0
         # Seen in the demo: the session's wineboot --init never ended, and every Wine
         # command after it waited on it.

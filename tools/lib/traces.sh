@@ -202,12 +202,14 @@ restart() { wine "$PROBE" restart >/dev/null 2>&1 & }
 
 # Keeps one program running in the session: once its last program has ended, Wine ends
 # the session's services, and the next program, starting them again, takes half a
-# minute under qemu instead of seconds. A restart ends it; call this again after one
-# (it does nothing while the keeper runs).
+# minute under qemu instead of seconds. It holds the event that tells a program started
+# from here that a session is up, which otherwise only Wine's services.exe holds: should
+# that end (under qemu it crashes now and then), the next program would begin a session
+# whose start drops every pending rename it cannot carry out, the running copy's among
+# them. A restart ends it; call this again after one (it does nothing while it runs).
 keep_session() {
     [ -z "${KEEPER:-}" ] || ! alive "$KEEPER" || return 0
-    : > "$WINEPREFIX/drive_c/windows/temp/session"
     rm -f "$OUT/keeper.out"
-    wine "$PROBE" hold 'C:\windows\temp\session' > "$OUT/keeper.out" 2>/dev/null & KEEPER=$!
+    wine "$PROBE" session > "$OUT/keeper.out" 2>/dev/null & KEEPER=$!
     timeout 120 bash -c "until grep -q held '$OUT/keeper.out'; do sleep 0.2; done"
 }
