@@ -6,7 +6,8 @@
 //   probe dialog                    title and text of any message box on the screen
 //   probe point window|message TITLE ID   screen centre of control ID of that window
 //   probe hold FILE                 keeps FILE open without delete sharing until killed
-//   probe session                   keeps this Wine session up until killed (see Session)
+//   probe session                   keeps this Wine session up, restarts included, until
+//                                   the server is ended (see Session)
 //   probe protect KEY SDDL          sets the DACL of HKLM\KEY; prints the one it had
 //   probe limited EXE [ARG...]      starts EXE with the filtered token that Windows gives a
 //                                   standard user's double click (Administrators deny-only)
@@ -72,11 +73,13 @@ int Hold(const wchar_t* file)
     return 0;
 }
 
-// Keeps this Wine session up until killed: a program running, and a handle on the event
-// that tells a program started from Linux that a session is up. Otherwise only Wine's
-// services.exe holds it; should that end (under qemu it crashes now and then), the next
-// program begins a session, whose start carries out the pending renames again and drops
-// every one it could not, the copy's that its completion, running, asked for.
+// Keeps this Wine session up until killed: a program running, holding the event that
+// tells a program started from Linux that a session is up. Otherwise only Wine's
+// services.exe holds it, and under qemu that crashes now and then: the next program then
+// begins a session, whose start carries out the pending renames again and drops every
+// one it could not, the copy's that its running completion asked for. Wine's restart
+// ends every process that it may terminate: this one denies that to everyone, so that
+// the event lives across restarts too (wineserver -k still ends it).
 int Session()
 {
     using Open = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*);
@@ -86,6 +89,11 @@ int Session()
     OBJECT_ATTRIBUTES attributes{sizeof attributes, nullptr, &name, 0, nullptr, nullptr};
     HANDLE event = nullptr;
     if (!open || open(&event, SYNCHRONIZE, &attributes) != 0) return 1;
+    PSECURITY_DESCRIPTOR unkillable = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;0x1;;;WD)(A;;GA;;;WD)", SDDL_REVISION_1,
+                                                              &unkillable, nullptr) ||
+        !SetKernelObjectSecurity(GetCurrentProcess(), DACL_SECURITY_INFORMATION, unkillable))
+        return 1;
     std::printf("held\n");
     std::fflush(stdout);
     Sleep(INFINITE);

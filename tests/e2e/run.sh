@@ -100,7 +100,6 @@ removal() {  # removal key|mouse [again]
     [ "${2:-}" != again ] || removal_run "$1, worm back" "" "${BEFORE_AGAIN:-}"
     restart
     check "$1: after one more restart the copy and its folder are gone" deleted_at_restart "$COPY_DIR"
-    keep_session
     cp "$BUILD/tarquelin.exe" "$PROGRAM_FILE"
 }
 # The copy is gone or its deletion pending: the file looked at first, the pending
@@ -152,12 +151,8 @@ removal_run() {  # removal_run LABEL [fresh] [BEFORE]
     timeout 30 import -window root "$SHOTS/restart-$by.png"
     press "$by" message "Virus eliminado" 1 Return
     check "$by: the restart ends the session" session_ended $first
-    # Nothing here starts the program: Wine's logon does, from the Run value. Until the
-    # restart's wineboot has begun the session again, a Wine program started here would
-    # begin one of its own, whose renames at the start may come after the completion
-    # asked for the copy's deletion, fail on the copy in use and drop them all.
+    # Nothing here starts the program: Wine's logon does, from the Run value.
     check "$by: started again at logon" wait_running 300
-    keep_session
     check "$by: started again at logon, completion message" is "$(message "Eliminación completada.")" "$DONE"
     check "$by: main window never shown" bash -c "! xdotool search --onlyvisible --name '^$TITLE\$' >/dev/null"
     timeout 30 import -window root "$SHOTS/completion-$by.png"
@@ -234,7 +229,6 @@ fi
 # the Windows side (wine's own status keeps 8 bits of it), with every window the program
 # showed counted: "exit CODE windows N".
 if [ "$only" = unattended ]; then
-    keep_session
     rm -rf "$COPY_DIR"  # a machine where the window's removal never ran
     DEBUG_LOG=$WINEPREFIX/drive_c/windows/Debug/tarquelin.log
     mkdir -p "$(dirname "$DEBUG_LOG")"  # there on every Windows, not in a Wine prefix
@@ -358,7 +352,6 @@ EOF
     restart
     check "held: the restart ends the holder" ended $holder
     deleted_at_restart "$WORM"  # checked below, by the run after it
-    keep_session
     check "held, after the restart: exit code 0" is "$(unattended /Q)" "exit 0 windows 0"
     check "held, after the restart: the file gone" removed
 
@@ -405,7 +398,6 @@ EOF
     check "after a first phase: flag 0" is "$(flag)" 0
     restart
     check "after a first phase: the copy gone at the restart" deleted_at_restart "$COPY_DIR"
-    keep_session
     sleep 10  # the logon's programs have started by now
     check "after a first phase: nothing started at logon" wait_gone
 
@@ -566,7 +558,6 @@ timeout 30 import -window root "$SHOTS/in-use.png"
 click message "Eliminación incompleta" $IDYES
 check "locked: the restart ends the holder" ended "$locker"
 check "locked: started again at logon" wait_running 300
-keep_session
 check "locked: after the restart, completion message" is "$(message "Eliminación completada.")" "$DONE"
 xdotool key Return
 check "locked: program ends" wait_gone
@@ -708,7 +699,6 @@ start_bystander
 click message "Virus eliminado" $IDOK
 check "live worm: the restart ends the session" session_ended $first
 check "live worm: its file deleted at the restart" deleted_at_restart "$WORM"
-keep_session
 wine reg delete "$SETTINGS" /f >/dev/null 2>&1
 
 echo "$passed passed, $failed failed"

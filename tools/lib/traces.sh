@@ -130,23 +130,19 @@ print_state() {
 
 # Zombies left by Wine's session end do not count.
 alive() { local state; state=$(ps -o stat= -p "$1") && [[ $state != Z* ]]; }
-# The processes of tarquelin.exe in this prefix: another run's, in another clone, are not ours.
-program_pids() {
-    local pid
-    for pid in $(pgrep -r R,S,D,T -f 'tarquelin\.exe' || true); do
+# The processes of this prefix whose command line matches PATTERN: another run's, in
+# another clone, are not ours.
+prefix_pids() {  # prefix_pids PATTERN [PGREP OPTION...]
+    local pid pattern=$1; shift
+    for pid in $(pgrep "$@" -f "$pattern" || true); do
         tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
     done
     return 0
 }
+program_pids() { prefix_pids 'tarquelin\.exe' -r R,S,D,T; }
 running() { [ -n "$(program_pids)" ]; }
 # Ends the Wine programs of this prefix whose command line matches PATTERN.
-kill_prefix() {
-    local pid
-    for pid in $(pgrep -f "$1" || true); do
-        tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && kill "$pid" 2>/dev/null
-    done
-    return 0
-}
+kill_prefix() { local pid; for pid in $(prefix_pids "$1"); do kill "$pid" 2>/dev/null; done; return 0; }
 ended() { for _ in $(seq 150); do alive "$1" || return 0; sleep 0.2; done; return 1; }
 shown() { wine "$PROBE" window "$TITLE" >/dev/null 2>&1; }  # the main window, within a minute
 # The state the first phase leaves for the run after the restart: flag "1", Run value.
@@ -206,10 +202,10 @@ restart() { wine "$PROBE" restart >/dev/null 2>&1 & }
 # from here that a session is up, which otherwise only Wine's services.exe holds: should
 # that end (under qemu it crashes now and then), the next program would begin a session
 # whose start drops every pending rename it cannot carry out, the running copy's among
-# them. A restart ends it; call this again after one (it does nothing while it runs).
+# them. Wine's restart does not end it. Does nothing while one runs.
 keep_session() {
-    [ -z "${KEEPER:-}" ] || ! alive "$KEEPER" || return 0
+    [ -z "$(prefix_pids 'probe\.exe session')" ] || return 0
     rm -f "$OUT/keeper.out"
-    wine "$PROBE" session > "$OUT/keeper.out" 2>/dev/null & KEEPER=$!
+    wine "$PROBE" session > "$OUT/keeper.out" 2>/dev/null &
     timeout 120 bash -c "until grep -q held '$OUT/keeper.out'; do sleep 0.2; done"
 }
