@@ -111,8 +111,8 @@ enable_i386() {
     if [ -e $misc/qemu-i386 ]; then
         export QEMU_RESERVED_VA=0x81000000
         echo "32-bit programs run under qemu here. Its lines \"qemu: uncaught target signal 11\" come from Wine's own" \
-             "service processes (winedevice.exe, plugplay.exe), which crash under it at each session's start: harmless" \
-             "to the program and its tests, which need none of them."
+             "service processes (winedevice.exe, plugplay.exe, now and then services.exe), which crash under it:" \
+             "harmless to the program and its tests, which need none of them and keep their sessions up themselves."
     fi
     can_run_i386 || { echo "cannot run i386 programs on this machine" >&2; exit 1; }
 }
