@@ -73,13 +73,13 @@ int Hold(const wchar_t* file)
     return 0;
 }
 
-// Keeps this Wine session up until killed: a program running, holding the event that
-// tells a program started from Linux that a session is up. Otherwise only Wine's
-// services.exe holds it, and under qemu that crashes now and then: the next program then
-// begins a session, whose start carries out the pending renames again and drops every
-// one it could not, the copy's that its running completion asked for. Wine's restart
-// ends every process that it may terminate: this one denies that to everyone, so that
-// the event lives across restarts too (wineserver -k still ends it).
+// Keeps this Wine session up until its server ends: a program running, holding the
+// event that tells a program started from Linux that a session is up. Otherwise only
+// Wine's services.exe holds it, and under qemu that crashes now and then: the next
+// program then begins a session, whose start carries out the pending renames again and
+// drops every one it could not, the copy's that its running completion asked for.
+// Wine's restart ends every process that it may terminate: this one denies that to
+// everyone, so that the event lives across restarts too (wineserver -k still ends it).
 int Session()
 {
     using Open = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*);
@@ -241,7 +241,8 @@ int Opened(const wchar_t* name, ULONG handles)
     if (!mutex || !query) return 1;
     PUBLIC_OBJECT_BASIC_INFORMATION info{};
     for (int i = 0; i < 1200; ++i, Sleep(100))
-        if (query(mutex, ObjectBasicInformation, &info, sizeof info, nullptr) == 0 && info.HandleCount >= handles) break;
+        if (query(mutex, ObjectBasicInformation, &info, sizeof info, nullptr) == 0 && info.HandleCount >= handles)
+            break;
     CloseHandle(mutex);
     if (info.HandleCount >= handles) return 0;
     std::printf("handles %lu\n", info.HandleCount);
@@ -317,7 +318,8 @@ int wmain(int argc, wchar_t** argv)
     if (what == L"state" && argc == 2) return State();
     if (what == L"mutex" && (argc == 3 || argc == 4)) {
         PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (argc == 4 && !ConvertStringSecurityDescriptorToSecurityDescriptorW(argv[3], SDDL_REVISION_1, &descriptor, nullptr))
+        if (argc == 4 &&
+            !ConvertStringSecurityDescriptorToSecurityDescriptorW(argv[3], SDDL_REVISION_1, &descriptor, nullptr))
             return 1;
         SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
         if (!CreateMutexW(&attributes, TRUE, argv[2])) return 1;

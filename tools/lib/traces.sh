@@ -202,9 +202,8 @@ restart() { wine "$PROBE" restart >/dev/null 2>&1 & }
 # from here that a session is up, which otherwise only Wine's services.exe holds: should
 # that end (under qemu it crashes now and then), the next program would begin a session
 # whose start drops every pending rename it cannot carry out, the running copy's among
-# them. Wine's restart does not end it. Does nothing while one runs.
+# them. Wine's restart does not end it.
 keep_session() {
-    [ -z "$(prefix_pids 'probe\.exe session')" ] || return 0
     rm -f "$OUT/keeper.out"
     wine "$PROBE" session > "$OUT/keeper.out" 2>/dev/null &
     timeout 120 bash -c "until grep -q held '$OUT/keeper.out'; do sleep 0.2; done"
