@@ -77,18 +77,21 @@ int Hold(const wchar_t* file)
 // event that tells a program started from Linux that a session is up. Otherwise only
 // Wine's services.exe holds it, and under qemu that crashes now and then: the next
 // program then begins a session, whose start carries out the pending renames again and
-// drops every one it could not, the copy's that its running completion asked for.
-// Wine's restart ends every process that it may terminate: this one denies that to
-// everyone, so that the event lives across restarts too (wineserver -k still ends it).
+// drops every one it could not, the copy's that its running completion asked for. Made
+// again, set, should it have gone before this came to hold it (this runs in a session
+// that has started). Wine's restart ends every process that it may terminate: this one
+// denies that to everyone, so that the event lives across restarts too (wineserver -k
+// still ends it).
 int Session()
 {
-    using Open = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*);
-    const auto open = reinterpret_cast<Open>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtOpenEvent"));
+    using Create = LONG(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, ULONG, BOOLEAN);
+    const auto create = reinterpret_cast<Create>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateEvent"));
     wchar_t path[] = L"\\KernelObjects\\__wineboot_event";
     UNICODE_STRING name{sizeof path - sizeof *path, sizeof path, path};
-    OBJECT_ATTRIBUTES attributes{sizeof attributes, nullptr, &name, 0, nullptr, nullptr};
+    OBJECT_ATTRIBUTES attributes{sizeof attributes, nullptr, &name, OBJ_OPENIF, nullptr, nullptr};
+    const ULONG notification = 0;
     HANDLE event = nullptr;
-    if (!open || open(&event, SYNCHRONIZE, &attributes) != 0) return 1;
+    if (!create || create(&event, EVENT_ALL_ACCESS, &attributes, notification, TRUE) < 0) return 1;
     PSECURITY_DESCRIPTOR unkillable = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(D;;0x1;;;WD)(A;;GA;;;WD)", SDDL_REVISION_1,
                                                               &unkillable, nullptr) ||
