@@ -9,6 +9,7 @@
 only=${1:-}
 set -uo pipefail
 source "$(dirname "$0")/../../tools/lib/traces.sh"
+source "$(dirname "$0")/../../tools/lib/session.sh"
 SHOTS=${SHOTS:-$BUILD/screenshots}
 mkdir -p "$SHOTS"
 passed=0 failed=0
@@ -54,9 +55,8 @@ trap 'status=$?; restore_dacls; wineserver -k 2>/dev/null; exit $status' EXIT
 
 # Security set on a key lives in the wineserver only, so one server serves the whole run.
 wineserver -k 2>/dev/null || true
-wineserver -p
 install_program
-keep_session
+start_session || exit 1
 
 # Presses a button of window KIND TITLE: "key" sends KEYS to the focused window, "mouse"
 # clicks the control ID.

@@ -176,27 +176,7 @@ EOF
     return 1
 )
 
-# Starts a persistent Wine session whose services send their output nowhere: the first
-# process of a session lends its output to them for as long as the session lives, so a
-# caller reading it through a pipe (ctest) would wait that long, and under qemu the
-# session's start (wineboot) sometimes never ends.
-start_session() {
-    local try
-    for try in 1 2 3; do
-        wineserver -p
-        # Once a session's last program has ended, Wine ends its services within seconds,
-        # and the next program starts them again, lending them its output (seen: ctest
-        # then waited on the unit tests' output long after they had passed). One program
-        # is kept running, holding the session's event, until the session is ended.
-        wine "$BUILD/tests/probe.exe" session > "$WINEPREFIX-out/session.out" 2>&1 &
-        timeout 300 bash -c "until grep -q held '$WINEPREFIX-out/session.out'; do sleep 0.2; done" && return 0
-        # Seen in the demo: the session's wineboot --init never ended, and every Wine
-        # command after it waited on it.
-        echo "the Wine session did not start in time (try $try of 3)" >&2
-        wineserver -k 2>/dev/null || true
-    done
-    return 1
-}
+source "$ROOT/tools/lib/session.sh"
 
 # Starts Xvfb on a free display unless one is given (or "new" is asked for, for a run
 # beside another); stops it when the script exits. Xvfb picks the display itself, so

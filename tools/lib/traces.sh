@@ -195,16 +195,3 @@ deleted_at_restart() { for _ in $(seq 1500); do [ -e "$1" ] || return 0; sleep 0
 # Restarts Windows as the program does (Wine: every process ended, the deletions
 # pending at the restart carried out, then a logon).
 restart() { wine "$PROBE" restart >/dev/null 2>&1 & }
-
-# Keeps one program running in the session: once its last program has ended, Wine ends
-# the session's services, and the next program, starting them again, takes half a
-# minute under qemu instead of seconds. It holds the event that tells a program started
-# from here that a session is up, which otherwise only Wine's services.exe holds: should
-# that end (under qemu it crashes now and then), the next program would begin a session
-# whose start drops every pending rename it cannot carry out, the running copy's among
-# them. Wine's restart does not end it.
-keep_session() {
-    rm -f "$OUT/keeper.out"
-    wine "$PROBE" session > "$OUT/keeper.out" 2>/dev/null &
-    timeout 120 bash -c "until grep -q held '$OUT/keeper.out'; do sleep 0.2; done"
-}
