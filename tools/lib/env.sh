@@ -148,7 +148,8 @@ make_prefix() {
 # ends (seen both in prefix creation and in a "wine reg add" just after it), so one
 # session makes the prefix and its settings. Each wait is bounded (-k: a Wine process
 # under qemu may not end on SIGTERM), and the whole creation begun again when one runs
-# out. Made aside and renamed, so that no half-made one is ever used.
+# out: up to four times, as two tries in a row have hung. Made aside and renamed, so
+# that no half-made one is ever used.
 make_template() (
     export WINEPREFIX=$1.new
     local try settings=$BUILD/settings-${DPI:-96}.reg
@@ -162,7 +163,7 @@ REGEDIT4
 [HKEY_CURRENT_USER\\Control Panel\\Desktop]
 "LogPixels"=dword:$(printf %08x "${DPI:-96}")
 EOF
-    for try in 1 2 3; do
+    for try in 1 2 3 4; do
         wineserver -k 2>/dev/null || true
         rm -rf "$WINEPREFIX"
         if timeout -k 10 300 wine reg import "Z:${settings//\//\\}" >/dev/null 2>&1 && timeout -k 10 300 wineserver -w; then
@@ -171,7 +172,7 @@ EOF
             mv "$WINEPREFIX" "$1"
             return 0
         fi
-        echo "the prefix was not made in time (try $try of 3)" >&2
+        echo "the prefix was not made in time (try $try of 4)" >&2
     done
     return 1
 )

@@ -128,17 +128,6 @@ print_state() {
     echo "  restart flag: ${value:-(not set)}"
 }
 
-# Zombies left by Wine's session end do not count.
-alive() { local state; state=$(ps -o stat= -p "$1") && [[ $state != Z* ]]; }
-# The processes of this prefix whose command line matches PATTERN: another run's, in
-# another clone, are not ours.
-prefix_pids() {  # prefix_pids PATTERN [PGREP OPTION...]
-    local pid pattern=$1; shift
-    for pid in $(pgrep "$@" -f "$pattern" || true); do
-        tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
-    done
-    return 0
-}
 program_pids() { prefix_pids 'tarquelin\.exe' -r R,S,D,T; }
 running() { [ -n "$(program_pids)" ]; }
 # Ends the Wine programs of this prefix whose command line matches PATTERN.
