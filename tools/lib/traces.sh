@@ -1,6 +1,7 @@
-# Sourced by the end-to-end run and tools/demo, after env.sh: installs tarquelin.exe in
-# the prefix, plants harmless stand-ins for the worm's traces, reads the state back and
-# drives the program's windows from Linux.
+# Sourced by the end-to-end run and tools/demo, with env.sh's environment and
+# session.sh's functions: installs tarquelin.exe in the prefix, plants harmless
+# stand-ins for the worm's traces, reads the state back and drives the program's
+# windows from Linux.
 SETTINGS='HKLM\Software\Kestrova Zelvy Remover'
 TITLE='Kestrova Zelvy Remover'
 WORM=$WINEPREFIX/drive_c/windows/winppr32.exe
