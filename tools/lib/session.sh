@@ -8,7 +8,7 @@ alive() { local state; state=$(ps -o stat= -p "$1") && [[ $state != Z* ]]; }
 prefix_pids() {  # prefix_pids PATTERN [PGREP OPTION...]
     local pid pattern=$1; shift
     for pid in $(pgrep "$@" -f "$pattern" || true); do
-        tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+        { tr '\0' '\n' < "/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
     done
     return 0
 }
